@@ -1,0 +1,25 @@
+// The atlas folder's further .nm2 files, and the one order they are packed
+// in on every machine.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace packer {
+
+// Whether `name` ends in ".nm2", in any case.
+bool matchesNm2(std::string_view name);
+
+// Listing order: ASCII letters folded to upper case, compared byte by byte;
+// names that fold alike are ordered by their exact bytes.
+bool listsBefore(std::string_view left, std::string_view right);
+
+// The entries of `atlasDir` whose names match *.nm2, sorted; nullopt when the
+// folder can't be listed.
+std::optional<std::vector<platform::DirEntry>> listNm2Entries(const std::string& atlasDir);
+
+}  // namespace packer

@@ -1,0 +1,3 @@
+#include "packer/pack.h"
+
+int main(int argc, char** argv) { return packer::runPacker(argc, argv); }

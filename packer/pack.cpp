@@ -1,0 +1,321 @@
+#include "packer/pack.h"
+
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/io.h"
+#include "archive/records.h"
+#include "console/copy.h"
+#include "console/frame.h"
+#include "console/path.h"
+#include "console/text.h"
+#include "packer/atlas.h"
+#include "packer/messages.h"
+#include "platform/platform.h"
+
+namespace packer {
+
+namespace {
+
+using console::formatText;
+using console::say;
+
+struct Failure {
+    std::string message;
+};
+using Outcome = std::optional<Failure>;
+
+struct Options {
+    std::string index;
+    std::string route;
+    std::string out;
+};
+
+struct AtlasPaths {
+    std::string workingDir;
+    std::string atlasDir;
+    std::string indexFile;
+    std::string routeFile;
+    std::string outFile;
+};
+
+// What distinguishes the index, the route file and the further .nm2 files
+// when they are packed.
+struct MemberKind {
+    const char* shortHeader;
+    std::uint16_t minVersion;
+    const char* badVersion;
+    const char* progress;
+};
+
+constexpr MemberKind indexMember{text::shortIndexHeader, archive::minIndexVersion, text::badIndexVersion,
+                                 text::indexProgress};
+constexpr MemberKind routeMember{text::shortNm2Header, archive::minNm2Version, text::badNm2Version,
+                                 text::routeProgress};
+constexpr MemberKind nm2Member{text::shortNm2Header, archive::minNm2Version, text::badNm2Version, text::nm2Progress};
+
+// The archive while it is being written: unless it is finished, leaving
+// scope closes and deletes it.
+class PartialArchive {
+public:
+    PartialArchive(platform::File file, const std::string& path) : file_(std::move(file)), path_(path) {
+        platform::removeOnInterrupt(path_.c_str());
+    }
+    PartialArchive(const PartialArchive&) = delete;
+    PartialArchive& operator=(const PartialArchive&) = delete;
+    ~PartialArchive() {
+        if (finished_) return;
+        file_.close();
+        // Deleted before the interrupt forgets it, so that no moment is left
+        // in which an interrupt would leave it behind.
+        platform::removeFile(path_);
+        platform::removeOnInterrupt(nullptr);
+    }
+
+    platform::File& file() { return file_; }
+
+    // Closes the archive; true when everything written reached the disk and
+    // the archive is kept.
+    bool finish() {
+        finished_ = file_.close();
+        if (finished_) platform::removeOnInterrupt(nullptr);
+        return finished_;
+    }
+
+private:
+    platform::File file_;
+    std::string path_;
+    bool finished_ = false;
+};
+
+// The state of one packing run once the archive exists.
+struct Packing {
+    PartialArchive& archive;
+    const std::string& outFile;
+    std::uint64_t payload = 0;  // bytes of members written so far
+    console::CopyBuffer buffer;
+};
+
+Failure writeFailure(const Packing& run) { return Failure{formatText(text::writeError, run.outFile.c_str())}; }
+
+Failure tooLargeFailure(const std::string& path) { return Failure{formatText(text::tooLarge, path.c_str())}; }
+
+// Reads and checks the member's header, then copies the whole member to the
+// archive with its two-piece progress line.
+Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind) {
+    std::optional<platform::File> member = platform::openRead(path);
+    if (!member) return Failure{formatText(text::cantOpen, path.c_str())};
+
+    const std::optional<archive::MemberHeaderBytes> header = archive::readMemberHeader(*member);
+    if (!header) return Failure{formatText(kind.shortHeader, path.c_str())};
+    const std::uint16_t version = archive::decodeMemberHeader(*header).version;
+    if (version < kind.minVersion) return Failure{formatText(kind.badVersion, unsigned{version}, path.c_str())};
+
+    // A member that can't fit fails before any of it is copied.
+    const std::optional<std::uint64_t> size = member->size();
+    if (size && run.payload + *size > archive::maxPayload) return tooLargeFailure(path);
+
+    say(formatText(kind.progress, path.c_str()));
+    platform::File& out = run.archive.file();
+    if (!out.write(header->data(), header->size())) return writeFailure(run);
+    run.payload += header->size();
+
+    // One byte past the room left shows a member that grew while it was
+    // copied.
+    const std::uint64_t room = archive::maxPayload - run.payload;
+    const console::CopyResult copy = console::copyBlocks(*member, out, room + 1, run.buffer);
+    if (copy.status == console::CopyResult::Status::readError) return Failure{formatText(text::readError, path.c_str())};
+    if (copy.status == console::CopyResult::Status::writeError) return writeFailure(run);
+    if (copy.copied > room) return tooLargeFailure(path);
+    run.payload += copy.copied;
+    member->close();
+    say(text::ok);
+    return std::nullopt;
+}
+
+// Records the end of the member just written in the end-offset table, which
+// grows 512 entries at a time.
+Outcome recordEnd(const Packing& run, std::vector<std::uint32_t>& memberEnds, std::size_t& capacity) {
+    memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
+    const std::size_t count = memberEnds.size() - 1;
+    if (count >= capacity) {
+        capacity += 512;
+        try {
+            memberEnds.reserve(capacity + 1);
+        } catch (const std::bad_alloc&) {
+            return Failure{formatText(text::noTableMemory, run.outFile.c_str())};
+        }
+    }
+    return std::nullopt;
+}
+
+// The input that the output path names, if it names one: the index or route
+// file, a listed .nm2 file, or a .nm2 name not yet made in the atlas folder
+// that the listing would meet once the archive exists.
+std::optional<std::string> inputNamedByOutput(const AtlasPaths& paths,
+                                              const std::vector<platform::DirEntry>& nm2Entries) {
+    const std::optional<platform::FileId> outId = platform::fileId(paths.outFile);
+    if (!outId) {
+        const platform::PathParts parts = platform::splitPath(paths.outFile);
+        const std::string name = parts.name + parts.ext;
+        const std::optional<platform::FileId> outDirId = platform::fileId(parts.drive + parts.dir);
+        if (matchesNm2(name) && outDirId && outDirId == platform::fileId(paths.atlasDir)) {
+            return console::joinPath(paths.atlasDir, name);
+        }
+        return std::nullopt;
+    }
+    if (outId == platform::fileId(paths.indexFile)) return paths.indexFile;
+    if (outId == platform::fileId(paths.routeFile)) return paths.routeFile;
+    for (const platform::DirEntry& entry : nm2Entries) {
+        const std::string path = console::joinPath(paths.atlasDir, entry.name);
+        if (!entry.isDirectory && outId == platform::fileId(path)) return path;
+    }
+    return std::nullopt;
+}
+
+// Writes the archive: header, index, route file, the further .nm2 files,
+// footer and final header.
+Outcome writeArchive(const AtlasPaths& paths, const std::vector<platform::DirEntry>& nm2Entries) {
+    std::optional<platform::File> created = platform::createFile(paths.outFile);
+    if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
+    PartialArchive archive(std::move(*created), paths.outFile);
+    Packing run{archive, paths.outFile, 0, {}};
+
+    if (!archive::writeProvisionalHeader(archive.file())) return writeFailure(run);
+
+    std::size_t capacity = 512;
+    std::vector<std::uint32_t> memberEnds;
+    try {
+        memberEnds.reserve(capacity + 1);
+    } catch (const std::bad_alloc&) {
+        return Failure{formatText(text::noTableMemory, paths.outFile.c_str())};
+    }
+
+    if (Outcome failed = packMember(run, paths.indexFile, indexMember)) return failed;
+    memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
+    if (Outcome failed = packMember(run, paths.routeFile, routeMember)) return failed;
+    memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
+
+    const std::optional<platform::FileId> indexId = platform::fileId(paths.indexFile);
+    const std::optional<platform::FileId> routeId = platform::fileId(paths.routeFile);
+    const std::optional<platform::FileId> outId = archive.file().id();
+    for (const platform::DirEntry& entry : nm2Entries) {
+        if (entry.isDirectory) continue;
+        const std::string path = console::joinPath(paths.atlasDir, entry.name);
+        const std::optional<platform::FileId> id = platform::fileId(path);
+        if (id && (id == indexId || id == routeId)) continue;
+        // The archive must never be read as its own member.
+        if (id && id == outId) return Failure{formatText(text::cantOpen, path.c_str())};
+        if (Outcome failed = packMember(run, path, nm2Member)) return failed;
+        if (Outcome failed = recordEnd(run, memberEnds, capacity)) return failed;
+    }
+
+    const std::uint32_t offsetFooter = memberEnds.back();
+    memberEnds.pop_back();
+    if (!archive::writeFooter(archive.file(), memberEnds)) return writeFailure(run);
+    if (!archive::writeFinalHeader(archive.file(), offsetFooter)) return writeFailure(run);
+    if (!archive.finish()) return writeFailure(run);
+    return std::nullopt;
+}
+
+// Resolves and checks every path, then writes the archive.
+Outcome pack(const char* operand, const Options& options) {
+    AtlasPaths paths;
+    const std::optional<std::string> workingDir = platform::currentDir();
+    if (!workingDir) return Failure{text::noWorkingDir};
+    paths.workingDir = *workingDir;
+    say(formatText(text::workingDir, paths.workingDir.c_str()));
+
+    paths.atlasDir = operand != nullptr ? platform::fullPath(operand, paths.workingDir) : paths.workingDir;
+    if (paths.atlasDir.size() > 1 && paths.atlasDir.back() == platform::separator &&
+        !platform::isRoot(paths.atlasDir)) {
+        paths.atlasDir.pop_back();
+    }
+    say(formatText(text::atlasDir, paths.atlasDir.c_str()));
+
+    if (options.index.empty()) return Failure{text::noIndexOption};
+    if (options.route.empty()) return Failure{text::noRouteOption};
+    if (options.out.empty()) return Failure{text::noOutOption};
+
+    const platform::PathParts indexParts = platform::splitPath(options.index);
+    const platform::PathParts routeParts = platform::splitPath(options.route);
+    paths.outFile = platform::fullPath(options.out, paths.workingDir);
+
+    switch (platform::pathKind(paths.atlasDir)) {
+    case platform::PathKind::directory:
+        break;
+    case platform::PathKind::other:
+        return Failure{formatText(text::notDirectory, paths.atlasDir.c_str())};
+    case platform::PathKind::missing:
+        if (!platform::exists(paths.atlasDir) || !platform::canReadWrite(paths.atlasDir)) {
+            return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
+        }
+        break;
+    }
+
+    paths.indexFile = console::joinPath(paths.atlasDir, indexParts.name + indexParts.ext);
+    paths.routeFile = console::joinPath(paths.atlasDir, routeParts.name + routeParts.ext);
+    say(formatText(text::indexFile, paths.indexFile.c_str()));
+    say(formatText(text::routeFile, paths.routeFile.c_str()));
+    say(formatText(text::outFile, paths.outFile.c_str()));
+
+    if (!platform::canRead(paths.indexFile)) return Failure{formatText(text::cantAccess, paths.indexFile.c_str())};
+    if (!platform::canRead(paths.routeFile)) return Failure{formatText(text::cantAccess, paths.routeFile.c_str())};
+
+    // A folder that can't be listed would silently give an archive without
+    // its further members.
+    const std::optional<std::vector<platform::DirEntry>> nm2Entries = listNm2Entries(paths.atlasDir);
+    if (!nm2Entries) return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
+
+    // Creating the output empties it: it must not be one of the inputs.
+    if (const std::optional<std::string> input = inputNamedByOutput(paths, *nm2Entries)) {
+        return Failure{formatText(text::cantOpen, input->c_str())};
+    }
+
+    return writeArchive(paths, *nm2Entries);
+}
+
+}  // namespace
+
+int runPacker(int argc, const char* const* argv) {
+    Options options;
+    const console::ScanResult scan = console::scanOptions(argc, argv, [&](char letter, std::string_view argument) {
+        std::string* value = nullptr;
+        switch (letter) {
+        case 'i':
+        case 'I':
+            value = &options.index;
+            break;
+        case 'r':
+        case 'R':
+            value = &options.route;
+            break;
+        case 'o':
+        case 'O':
+            value = &options.out;
+            break;
+        default:
+            return false;
+        }
+        if (argument.size() > 2 && argument[2] == ':') *value = argument.substr(3);
+        return true;
+    });
+    say(console::unknownOptionsText(scan));
+    say(console::bannerText());
+    if (scan.operand == console::helpRequested) {
+        say(console::usageText(argc > 0 ? argv[0] : "", text::usage));
+        return 1;
+    }
+
+    platform::catchInterrupts(text::interrupted);
+    const Outcome failed = pack(scan.operand > 0 ? argv[scan.operand] : nullptr, options);
+    if (failed) {
+        say(failed->message);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace packer

@@ -1,0 +1,129 @@
+// The operating system underneath both programs: paths, directory listing,
+// file identity, and opening, creating and removing files. Everything here
+// reports failure as a value; nothing prints.
+//
+// One implementation file per platform provides these declarations; the build
+// picks it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// The separator used when paths are built.
+extern const char separator;
+
+// True when the argument is an option rather than the operand.
+bool startsOption(std::string_view argument);
+
+// The process's current directory; nullopt when it can't be read.
+std::optional<std::string> currentDir();
+
+// The absolute form of `path`, relative paths taken from `workingDir`; '.'
+// and '..' are resolved lexically, links are not followed and the path need
+// not exist. A trailing separator is kept.
+std::string fullPath(std::string_view path, std::string_view workingDir);
+
+// True for a path that names a file-system root, from which no trailing
+// separator can be removed.
+bool isRoot(std::string_view path);
+
+struct PathParts {
+    std::string drive;
+    std::string dir;   // up to and including the last separator
+    std::string name;  // file name without extension
+    std::string ext;   // from the last '.' of the file name on, or empty
+};
+PathParts splitPath(std::string_view path);
+
+enum class PathKind { missing, directory, other };
+// What `path` names, links followed.
+PathKind pathKind(const std::string& path);
+
+bool exists(const std::string& path);
+bool canRead(const std::string& path);
+bool canReadWrite(const std::string& path);
+
+// Identifies a file independently of the path used to reach it.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const FileId&, const FileId&) = default;
+};
+std::optional<FileId> fileId(const std::string& path);
+
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;  // links followed
+};
+// Every entry of `dir` except "." and ".."; nullopt when it can't be listed.
+std::optional<std::vector<DirEntry>> listDir(const std::string& dir);
+
+bool makeDir(const std::string& path);
+bool removeFile(const std::string& path);
+
+// An open file, closed when it goes out of scope. Positions and sizes are
+// 64-bit.
+class File {
+public:
+    File() = default;
+    explicit File(std::intptr_t handle) : handle_(handle) {}
+    File(File&& other) noexcept : handle_(other.release()) {}
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    bool isOpen() const { return handle_ != invalid; }
+    std::intptr_t handle() const { return handle_; }
+
+    // Reads until `size` bytes are in or the file ends; nullopt on a read
+    // error.
+    std::optional<std::size_t> read(void* buffer, std::size_t size);
+    // Writes all of `size` bytes; false on any failure.
+    bool write(const void* data, std::size_t size);
+    bool seek(std::uint64_t position);
+    std::optional<std::uint64_t> seekEnd();
+    std::optional<std::uint64_t> size() const;
+    std::optional<FileId> id() const;
+    // Closes the file and reports whether everything written reached it.
+    bool close();
+
+private:
+    static constexpr std::intptr_t invalid = -1;
+    std::intptr_t release();
+    std::intptr_t handle_ = invalid;
+};
+
+// Opens an existing regular file (links followed) for reading; anything
+// else, a FIFO or a device included, can't be opened, and opening never
+// blocks.
+std::optional<File> openRead(const std::string& path);
+
+// Creates a file for reading and writing, or empties an existing one.
+std::optional<File> createFile(const std::string& path);
+
+// Moves up to `size` bytes from the current position of `source` to the
+// current position of `target` inside the kernel where the platform can.
+struct KernelCopy {
+    enum class Status { copied, endOfFile, unsupported, writeError };
+    Status status;
+    std::size_t bytes = 0;
+};
+KernelCopy kernelCopy(File& source, File& target, std::size_t size);
+
+// From now on SIGINT, SIGTERM and SIGHUP (or the console's break keys) end
+// the run at once: the file named by removeOnInterrupt is deleted, `message`
+// is printed and the exit status is 1. `message` must outlive the run.
+void catchInterrupts(const char* message);
+
+// The file an interrupt deletes; nullptr for none. `path` must stay valid
+// until it is replaced.
+void removeOnInterrupt(const char* path);
+
+}  // namespace platform

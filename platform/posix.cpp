@@ -1,0 +1,295 @@
+// The POSIX side of the platform layer.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <memory>
+
+namespace platform {
+
+const char separator = '/';
+
+bool startsOption(std::string_view argument) {
+    // A leading '/' begins an absolute path here, so it is an operand.
+    return !argument.empty() && argument.front() == '-';
+}
+
+std::optional<std::string> currentDir() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) {
+            buffer.resize(std::char_traits<char>::length(buffer.c_str()));
+            // Linux reports an unreachable directory with this prefix.
+            if (buffer.empty() || buffer.front() != '/') return std::nullopt;
+            return buffer;
+        }
+        if (errno != ERANGE) return std::nullopt;
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string fullPath(std::string_view path, std::string_view workingDir) {
+    std::string joined;
+    if (!path.empty() && path.front() == '/') {
+        joined = path;
+    } else {
+        joined = workingDir;
+        joined += '/';
+        joined += path;
+    }
+    const bool trailing = !path.empty() && path.back() == '/';
+
+    std::vector<std::string_view> parts;
+    std::string_view rest = joined;
+    while (!rest.empty()) {
+        const std::size_t cut = rest.find('/');
+        const std::string_view part = rest.substr(0, cut);
+        rest = cut == std::string_view::npos ? std::string_view{} : rest.substr(cut + 1);
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+
+    std::string result;
+    for (const std::string_view part : parts) {
+        result += '/';
+        result += part;
+    }
+    if (result.empty() || trailing) result += '/';
+    return result;
+}
+
+bool isRoot(std::string_view path) { return path == "/"; }
+
+PathParts splitPath(std::string_view path) {
+    PathParts parts;
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+    parts.dir = path.substr(0, nameStart);
+    const std::string_view fileName = path.substr(nameStart);
+    const std::size_t dot = fileName.rfind('.');
+    if (dot == std::string_view::npos) {
+        parts.name = fileName;
+    } else {
+        parts.name = fileName.substr(0, dot);
+        parts.ext = fileName.substr(dot);
+    }
+    return parts;
+}
+
+PathKind pathKind(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return PathKind::missing;
+    return S_ISDIR(info.st_mode) ? PathKind::directory : PathKind::other;
+}
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool canRead(const std::string& path) { return ::access(path.c_str(), R_OK) == 0; }
+bool canReadWrite(const std::string& path) { return ::access(path.c_str(), R_OK | W_OK) == 0; }
+
+namespace {
+
+FileId idOf(const struct stat& info) {
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+int fdOf(const File& file) { return static_cast<int>(file.handle()); }
+
+}  // namespace
+
+std::optional<FileId> fileId(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return idOf(info);
+}
+
+std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
+    if (!stream) return std::nullopt;
+    std::vector<DirEntry> entries;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream.get());
+        if (entry == nullptr) {
+            if (errno != 0) return std::nullopt;
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        DirEntry item{std::string(name), false};
+        if (entry->d_type == DT_DIR) {
+            item.isDirectory = true;
+        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            item.isDirectory =
+                ::fstatat(::dirfd(stream.get()), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        }
+        entries.push_back(std::move(item));
+    }
+    return entries;
+}
+
+bool makeDir(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
+bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (isOpen()) ::close(fdOf(*this));
+        handle_ = other.release();
+    }
+    return *this;
+}
+
+File::~File() {
+    if (isOpen()) ::close(fdOf(*this));
+}
+
+std::intptr_t File::release() {
+    const std::intptr_t handle = handle_;
+    handle_ = invalid;
+    return handle;
+}
+
+std::optional<std::size_t> File::read(void* buffer, std::size_t size) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fdOf(*this), bytes + done, size - done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+bool File::write(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t put = ::write(fdOf(*this), bytes, size);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (put == 0) return false;
+        bytes += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool File::seek(std::uint64_t position) {
+    return ::lseek(fdOf(*this), static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
+}
+
+std::optional<std::uint64_t> File::seekEnd() {
+    const off_t end = ::lseek(fdOf(*this), 0, SEEK_END);
+    if (end < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(end);
+}
+
+std::optional<std::uint64_t> File::size() const {
+    struct stat info {};
+    if (::fstat(fdOf(*this), &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<FileId> File::id() const {
+    struct stat info {};
+    if (::fstat(fdOf(*this), &info) != 0) return std::nullopt;
+    return idOf(info);
+}
+
+bool File::close() {
+    if (!isOpen()) return true;
+    // A close interrupted by a signal has still released the descriptor.
+    const int result = ::close(static_cast<int>(release()));
+    return result == 0 || errno == EINTR;
+}
+
+namespace {
+
+// Opens non-blocking, so that a FIFO can't hold the run, and keeps the file
+// only when it is a regular one.
+std::optional<File> openRegular(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return std::nullopt;
+    File file(fd);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return std::nullopt;
+    return file;
+}
+
+}  // namespace
+
+std::optional<File> openRead(const std::string& path) { return openRegular(path, O_RDONLY); }
+
+std::optional<File> createFile(const std::string& path) {
+    // The archive is rewritten at byte 0 when it is complete, so only a
+    // regular file can hold it.
+    return openRegular(path, O_RDWR | O_CREAT | O_TRUNC);
+}
+
+KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
+    for (;;) {
+        const ssize_t moved = ::copy_file_range(fdOf(source), nullptr, fdOf(target), nullptr, size, 0);
+        if (moved > 0) return {KernelCopy::Status::copied, static_cast<std::size_t>(moved)};
+        if (moved == 0) return {KernelCopy::Status::endOfFile, 0};
+        switch (errno) {
+        case EINTR:
+            continue;
+        case EFBIG:
+        case ENOSPC:
+        case EDQUOT:
+            return {KernelCopy::Status::writeError, 0};
+        default:
+            // Other refusals (another file system, an old kernel, a special
+            // file system) and errors whose side is unknown go to the
+            // buffered copy, which tells a read error from a write error.
+            return {KernelCopy::Status::unsupported, 0};
+        }
+    }
+}
+
+namespace {
+
+std::atomic<const char*> interruptMessage{nullptr};
+std::atomic<const char*> interruptRemoves{nullptr};
+
+// Only async-signal-safe calls from here on.
+extern "C" void onInterrupt(int) {
+    if (const char* path = interruptRemoves.load()) ::unlink(path);
+    if (const char* message = interruptMessage.load()) {
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, std::strlen(message));
+    }
+    ::_exit(1);
+}
+
+}  // namespace
+
+void catchInterrupts(const char* message) {
+    interruptMessage.store(message);
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigfillset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+void removeOnInterrupt(const char* path) { interruptRemoves.store(path); }
+
+}  // namespace platform
