@@ -41,13 +41,9 @@ CopyResult copyBlocks(platform::File& source, platform::File& target, std::uint6
                 result.copied += moved.bytes;
                 continue;
             }
-            if (moved.status == platform::KernelCopy::Status::writeError) {
-                result.status = CopyResult::Status::writeError;
-                return result;
-            }
             // An end of file or a refusal: the buffered copy carries on from
-            // here. Some file systems report an end where there is data, so an
-            // end is confirmed by a plain read.
+            // here and finds out which it was. Some file systems report an end
+            // where there is data, so even an end is confirmed by a plain read.
             break;
         }
     }

@@ -110,8 +110,11 @@ std::optional<File> createFile(const std::string& path);
 
 // Moves up to `size` bytes from the current position of `source` to the
 // current position of `target` inside the kernel where the platform can.
+// `refused` covers every failure: the kernel may refuse for reasons of its
+// own (another file system, a size limit met before the source's end), so
+// the caller's buffered copy decides what really went wrong.
 struct KernelCopy {
-    enum class Status { copied, endOfFile, unsupported, writeError };
+    enum class Status { copied, endOfFile, refused };
     Status status;
     std::size_t bytes = 0;
 };

@@ -250,19 +250,7 @@ KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
         const ssize_t moved = ::copy_file_range(fdOf(source), nullptr, fdOf(target), nullptr, size, 0);
         if (moved > 0) return {KernelCopy::Status::copied, static_cast<std::size_t>(moved)};
         if (moved == 0) return {KernelCopy::Status::endOfFile, 0};
-        switch (errno) {
-        case EINTR:
-            continue;
-        case EFBIG:
-        case ENOSPC:
-        case EDQUOT:
-            return {KernelCopy::Status::writeError, 0};
-        default:
-            // Other refusals (another file system, an old kernel, a special
-            // file system) and errors whose side is unknown go to the
-            // buffered copy, which tells a read error from a write error.
-            return {KernelCopy::Status::unsupported, 0};
-        }
+        if (errno != EINTR) return {KernelCopy::Status::refused, 0};
     }
 }
 

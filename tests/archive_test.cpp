@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "archive/io.h"
+#include "archive/records.h"
+#include "support/scratch.h"
+
+namespace {
+
+using testsupport::Bytes;
+
+TEST(Records, ArchiveHeaderIsLittleEndian) {
+    archive::ArchiveHeader header;
+    header.offsetFooter = 0x0A0B0C0D;
+    const archive::ArchiveHeaderBytes bytes = archive::encodeArchiveHeader(header);
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), Bytes("GNM3\0\0\0\0\x0D\x0C\x0B\x0A", 12));
+
+    archive::ArchiveHeaderBytes other = bytes;
+    other[4] = 0x7F;  // the reserved field is carried but means nothing
+    const archive::ArchiveHeader decoded = archive::decodeArchiveHeader(other);
+    EXPECT_EQ(decoded.tag, archive::archiveTag);
+    EXPECT_EQ(decoded.offsetFooter, 0x0A0B0C0Du);
+}
+
+TEST(Records, MemberHeaderAndFooterEntries) {
+    const archive::MemberHeader member = archive::decodeMemberHeader({'N', 'I', 'D', 'X', 0x3A, 0x01});
+    EXPECT_EQ(member.tag, archive::indexTag);
+    EXPECT_EQ(member.version, 0x013A);
+
+    const archive::FooterEntryBytes entry = archive::encodeFooterEntry(0xFFFFFFFEu);
+    EXPECT_EQ(Bytes(entry.begin(), entry.end()), Bytes("\xFE\xFF\xFF\xFF"));
+    EXPECT_EQ(archive::decodeFooterEntry(entry.data()), 0xFFFFFFFEu);
+}
+
+TEST(ArchiveIo, HeaderAndFooterRoundTripThroughAFile) {
+    testsupport::ScratchDir dir;
+    const std::string path = dir / "a.nm3";
+    std::optional<platform::File> file = platform::createFile(path);
+    ASSERT_TRUE(file);
+    // More entries than one read piece holds.
+    std::vector<std::uint32_t> starts;
+    for (std::uint32_t i = 0; i < 40000; ++i) starts.push_back(i * 7 + 6);
+    ASSERT_TRUE(archive::writeProvisionalHeader(*file));
+    ASSERT_TRUE(archive::writeFooter(*file, starts));
+    ASSERT_TRUE(archive::writeFinalHeader(*file, 123456));
+
+    ASSERT_TRUE(file->seek(0));
+    const std::optional<archive::ArchiveHeader> header = archive::readArchiveHeader(*file);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->offsetFooter, 123456u);
+    std::vector<std::uint32_t> read;
+    ASSERT_TRUE(archive::readFooter(*file, static_cast<std::uint32_t>(starts.size()), read));
+    EXPECT_EQ(read, starts);
+
+    // A footer that claims one entry more than the file holds.
+    ASSERT_TRUE(file->seek(archive::archiveHeaderSize));
+    EXPECT_FALSE(archive::readFooter(*file, static_cast<std::uint32_t>(starts.size() + 1), read));
+    ASSERT_TRUE(file->close());
+    EXPECT_EQ(testsupport::readFile(path).size(), 12 + 4 * starts.size());
+}
+
+TEST(ArchiveIo, ShortHeadersAreReported) {
+    testsupport::ScratchDir dir;
+    testsupport::writeFile(dir / "short", Bytes("GNM3\0\0\0\0\0\0\0", 11));
+    std::optional<platform::File> file = platform::openRead(dir / "short");
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(archive::readArchiveHeader(*file));
+    ASSERT_TRUE(file->seek(6));
+    EXPECT_FALSE(archive::readMemberHeader(*file));
+    ASSERT_TRUE(file->seek(5));
+    EXPECT_TRUE(archive::readMemberHeader(*file));
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+// Runs a built program in a child process and collects what it printed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct RunOptions {
+    std::string workingDir;        // empty: the test's own
+    long long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes; -1 leaves it as it is
+    int timeoutSeconds = 60;       // the child is killed after this
+};
+
+inline RunOptions limitedTo(long long fileSizeLimit) {
+    RunOptions options;
+    options.fileSizeLimit = fileSizeLimit;
+    return options;
+}
+
+inline RunOptions timeoutAfter(int seconds) {
+    RunOptions options;
+    options.timeoutSeconds = seconds;
+    return options;
+}
+
+struct RunResult {
+    int status = -1;     // exit status; -1 when the child didn't exit normally
+    bool timedOut = false;
+    std::string out;     // standard output
+    std::string err;     // standard error
+};
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
+
+}  // namespace testsupport
