@@ -2,11 +2,6 @@
 
 namespace archive {
 
-bool writeProvisionalHeader(platform::File& archive) {
-    const ArchiveHeaderBytes bytes = encodeArchiveHeader(ArchiveHeader{});
-    return archive.write(bytes.data(), bytes.size());
-}
-
 bool writeFinalHeader(platform::File& archive, std::uint32_t offsetFooter) {
     ArchiveHeader header;
     header.offsetFooter = offsetFooter;

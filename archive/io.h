@@ -10,9 +10,6 @@
 
 namespace archive {
 
-// "GNM3", 0, 0 at the current position, the start of a new archive.
-bool writeProvisionalHeader(platform::File& archive);
-
 // Seeks to byte 0 and writes the header again with the final offsetFooter.
 bool writeFinalHeader(platform::File& archive, std::uint32_t offsetFooter);
 

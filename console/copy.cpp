@@ -1,6 +1,9 @@
 #include "console/copy.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "console/text.h"
 
 namespace console {
 
@@ -48,6 +51,53 @@ CopyResult copyBlocks(platform::File& source, platform::File& target, std::uint6
         }
     }
     return copyBuffered(source, target, limit, buffer, result);
+}
+
+bool BlockWriter::write(const void* data, std::size_t size) {
+    if (size > spareSize() && !flush()) return false;
+    if (size > spareSize()) return file_.write(data, size);
+    std::memcpy(spare(), data, size);
+    commit(size);
+    return true;
+}
+
+bool BlockWriter::flush() {
+    const bool written = file_.write(bytes_.data(), used_);
+    used_ = 0;
+    return written;
+}
+
+CopyResult copyBlocks(platform::File& source, BlockWriter& target, std::uint64_t limit, std::uint64_t expected,
+                      CopyBuffer& buffer) {
+    CopyResult result;
+    if (expected > smallCopy) {
+        // What has been said so far shows while the long copy runs.
+        flushSaid();
+        if (!target.flush()) {
+            result.status = CopyResult::Status::writeError;
+            return result;
+        }
+        return copyBlocks(source, target.file(), limit, buffer);
+    }
+    while (result.copied < limit) {
+        if (target.spareSize() == 0 && !target.flush()) {
+            result.status = CopyResult::Status::writeError;
+            return result;
+        }
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(target.spareSize(), limit - result.copied));
+        const std::optional<std::size_t> got = source.readSome(target.spare(), want);
+        if (!got) {
+            result.status = CopyResult::Status::readError;
+            return result;
+        }
+        if (*got == 0) break;
+        target.commit(*got);
+        result.copied += *got;
+        // A short read that ends where the file ended when it was opened is
+        // its end; anything else is asked again.
+        if (*got < want && result.copied == expected) break;
+    }
+    return result;
 }
 
 }  // namespace console

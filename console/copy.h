@@ -32,4 +32,39 @@ struct CopyResult {
 // `limit` is not an error here: `copied` tells the caller.
 CopyResult copyBlocks(platform::File& source, platform::File& target, std::uint64_t limit, CopyBuffer& buffer);
 
+// Members up to this size travel through memory, where the cost of a copy is
+// its system calls rather than its bytes; larger ones move file to file.
+inline constexpr std::uint64_t smallCopy = 128 * 1024;
+
+// A file written in order through a buffer: small pieces gather and reach the
+// file in large writes.
+class BlockWriter {
+public:
+    static constexpr std::size_t capacity = 1024 * 1024;
+
+    explicit BlockWriter(platform::File& file) : file_(file), bytes_(capacity) {}
+
+    bool write(const void* data, std::size_t size);
+    // Writes what has gathered; the file's position is then the writer's.
+    bool flush();
+    platform::File& file() { return file_; }
+
+    // Room at the end of the gathered bytes, to be filled in place and then
+    // committed.
+    unsigned char* spare() { return bytes_.data() + used_; }
+    std::size_t spareSize() const { return bytes_.size() - used_; }
+    void commit(std::size_t size) { used_ += size; }
+
+private:
+    platform::File& file_;
+    std::vector<unsigned char> bytes_;
+    std::size_t used_ = 0;
+};
+
+// copyBlocks into a BlockWriter, for a source whose size was `expected`
+// bytes from its current position when it was opened: a small one is read
+// straight into the writer's buffer.
+CopyResult copyBlocks(platform::File& source, BlockWriter& target, std::uint64_t limit, std::uint64_t expected,
+                      CopyBuffer& buffer);
+
 }  // namespace console

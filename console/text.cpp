@@ -21,9 +21,33 @@ std::string formatText(const char* format, ...) {
     return text;
 }
 
-void say(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
+namespace {
+
+constexpr std::size_t sayThreshold = 4096;
+
+struct Said {
+    std::string pending;
+    ~Said() { flush(); }
+    void flush() {
+        std::fwrite(pending.data(), 1, pending.size(), stderr);
+        std::fflush(stderr);
+        pending.clear();
+    }
+};
+
+Said& said() {
+    static Said instance;
+    return instance;
 }
+
+}  // namespace
+
+void say(const std::string& text) {
+    Said& out = said();
+    out.pending += text;
+    if (out.pending.size() >= sayThreshold) out.flush();
+}
+
+void flushSaid() { said().flush(); }
 
 }  // namespace console

@@ -8,7 +8,10 @@ namespace console {
 // printf-style formatting into a string of whatever length it needs.
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Writes `text` to the standard error stream, unbuffered, as one piece.
+// Adds `text` to what the run says on the standard error stream. Text
+// gathers up to a few KiB and goes out in one write; flushSaid() sends it at
+// once, and it is sent when the program ends.
 void say(const std::string& text);
+void flushSaid();
 
 }  // namespace console

@@ -3,6 +3,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "archive/io.h"
@@ -94,45 +95,61 @@ private:
 struct Packing {
     PartialArchive& archive;
     const std::string& outFile;
+    console::BlockWriter out;
     std::uint64_t payload = 0;  // bytes of members written so far
-    console::CopyBuffer buffer;
+    console::CopyBuffer buffer{};
 };
 
 Failure writeFailure(const Packing& run) { return Failure{formatText(text::writeError, run.outFile.c_str())}; }
 
 Failure tooLargeFailure(const std::string& path) { return Failure{formatText(text::tooLarge, path.c_str())}; }
 
+struct OpenMember {
+    platform::File file;
+    platform::FileInfo info;
+};
+
+std::variant<OpenMember, Failure> openMember(const std::string& path) {
+    OpenMember member;
+    std::optional<platform::File> file = platform::openRead(path, &member.info);
+    if (!file) return Failure{formatText(text::cantOpen, path.c_str())};
+    member.file = std::move(*file);
+    return member;
+}
+
 // Reads and checks the member's header, then copies the whole member to the
 // archive with its two-piece progress line.
-Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind) {
-    std::optional<platform::File> member = platform::openRead(path);
-    if (!member) return Failure{formatText(text::cantOpen, path.c_str())};
-
-    const std::optional<archive::MemberHeaderBytes> header = archive::readMemberHeader(*member);
+Outcome packMember(Packing& run, OpenMember& member, const std::string& path, const MemberKind& kind) {
+    const std::optional<archive::MemberHeaderBytes> header = archive::readMemberHeader(member.file);
     if (!header) return Failure{formatText(kind.shortHeader, path.c_str())};
     const std::uint16_t version = archive::decodeMemberHeader(*header).version;
     if (version < kind.minVersion) return Failure{formatText(kind.badVersion, unsigned{version}, path.c_str())};
 
     // A member that can't fit fails before any of it is copied.
-    const std::optional<std::uint64_t> size = member->size();
-    if (size && run.payload + *size > archive::maxPayload) return tooLargeFailure(path);
+    if (run.payload + member.info.size > archive::maxPayload) return tooLargeFailure(path);
 
     say(formatText(kind.progress, path.c_str()));
-    platform::File& out = run.archive.file();
-    if (!out.write(header->data(), header->size())) return writeFailure(run);
+    if (!run.out.write(header->data(), header->size())) return writeFailure(run);
     run.payload += header->size();
 
     // One byte past the room left shows a member that grew while it was
     // copied.
     const std::uint64_t room = archive::maxPayload - run.payload;
-    const console::CopyResult copy = console::copyBlocks(*member, out, room + 1, run.buffer);
+    const console::CopyResult copy =
+        console::copyBlocks(member.file, run.out, room + 1, member.info.size - header->size(), run.buffer);
     if (copy.status == console::CopyResult::Status::readError) return Failure{formatText(text::readError, path.c_str())};
     if (copy.status == console::CopyResult::Status::writeError) return writeFailure(run);
     if (copy.copied > room) return tooLargeFailure(path);
     run.payload += copy.copied;
-    member->close();
+    member.file.close();
     say(text::ok);
     return std::nullopt;
+}
+
+Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind) {
+    std::variant<OpenMember, Failure> member = openMember(path);
+    if (Failure* failed = std::get_if<Failure>(&member)) return std::move(*failed);
+    return packMember(run, std::get<OpenMember>(member), path, kind);
 }
 
 // Records the end of the member just written in the end-offset table, which
@@ -156,21 +173,24 @@ Outcome recordEnd(const Packing& run, std::vector<std::uint32_t>& memberEnds, st
 // that the listing would meet once the archive exists.
 std::optional<std::string> inputNamedByOutput(const AtlasPaths& paths,
                                               const std::vector<platform::DirEntry>& nm2Entries) {
-    const std::optional<platform::FileId> outId = platform::fileId(paths.outFile);
-    if (!outId) {
-        const platform::PathParts parts = platform::splitPath(paths.outFile);
+    const platform::PathParts parts = platform::splitPath(paths.outFile);
+    const std::optional<platform::FileId> outDirId = platform::fileId(parts.drive + parts.dir);
+    const bool insideAtlas = outDirId && outDirId == platform::fileId(paths.atlasDir);
+    const std::optional<platform::FileInfo> out = platform::fileInfo(paths.outFile);
+    if (!out) {
         const std::string name = parts.name + parts.ext;
-        const std::optional<platform::FileId> outDirId = platform::fileId(parts.drive + parts.dir);
-        if (matchesNm2(name) && outDirId && outDirId == platform::fileId(paths.atlasDir)) {
-            return console::joinPath(paths.atlasDir, name);
-        }
+        if (insideAtlas && matchesNm2(name)) return console::joinPath(paths.atlasDir, name);
         return std::nullopt;
     }
-    if (outId == platform::fileId(paths.indexFile)) return paths.indexFile;
-    if (outId == platform::fileId(paths.routeFile)) return paths.routeFile;
+    if (out->id == platform::fileId(paths.indexFile)) return paths.indexFile;
+    if (out->id == platform::fileId(paths.routeFile)) return paths.routeFile;
+    // A file with one name outside the atlas folder can only be met there
+    // through a link, so only links need a look then.
+    const bool onlyLinks = !insideAtlas && out->links == 1;
     for (const platform::DirEntry& entry : nm2Entries) {
+        if (entry.isDirectory || (onlyLinks && !entry.isLink)) continue;
         const std::string path = console::joinPath(paths.atlasDir, entry.name);
-        if (!entry.isDirectory && outId == platform::fileId(path)) return path;
+        if (out->id == platform::fileId(path)) return path;
     }
     return std::nullopt;
 }
@@ -181,9 +201,10 @@ Outcome writeArchive(const AtlasPaths& paths, const std::vector<platform::DirEnt
     std::optional<platform::File> created = platform::createFile(paths.outFile);
     if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
     PartialArchive archive(std::move(*created), paths.outFile);
-    Packing run{archive, paths.outFile, 0, {}};
+    Packing run{archive, paths.outFile, console::BlockWriter(archive.file())};
 
-    if (!archive::writeProvisionalHeader(archive.file())) return writeFailure(run);
+    const archive::ArchiveHeaderBytes provisional = archive::encodeArchiveHeader(archive::ArchiveHeader{});
+    if (!run.out.write(provisional.data(), provisional.size())) return writeFailure(run);
 
     std::size_t capacity = 512;
     std::vector<std::uint32_t> memberEnds;
@@ -204,16 +225,21 @@ Outcome writeArchive(const AtlasPaths& paths, const std::vector<platform::DirEnt
     for (const platform::DirEntry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
         const std::string path = console::joinPath(paths.atlasDir, entry.name);
-        const std::optional<platform::FileId> id = platform::fileId(path);
-        if (id && (id == indexId || id == routeId)) continue;
-        // The archive must never be read as its own member.
-        if (id && id == outId) return Failure{formatText(text::cantOpen, path.c_str())};
-        if (Outcome failed = packMember(run, path, nm2Member)) return failed;
+        std::variant<OpenMember, Failure> opened = openMember(path);
+        if (Failure* failed = std::get_if<Failure>(&opened)) return std::move(*failed);
+        OpenMember& member = std::get<OpenMember>(opened);
+        // The index and route file are in already, under whatever name the
+        // listing meets them; the archive must never be read as its own
+        // member.
+        if (member.info.id == indexId || member.info.id == routeId) continue;
+        if (member.info.id == outId) return Failure{formatText(text::cantOpen, path.c_str())};
+        if (Outcome failed = packMember(run, member, path, nm2Member)) return failed;
         if (Outcome failed = recordEnd(run, memberEnds, capacity)) return failed;
     }
 
     const std::uint32_t offsetFooter = memberEnds.back();
     memberEnds.pop_back();
+    if (!run.out.flush()) return writeFailure(run);
     if (!archive::writeFooter(archive.file(), memberEnds)) return writeFailure(run);
     if (!archive::writeFinalHeader(archive.file(), offsetFooter)) return writeFailure(run);
     if (!archive.finish()) return writeFailure(run);

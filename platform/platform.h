@@ -60,6 +60,7 @@ std::optional<FileId> fileId(const std::string& path);
 struct DirEntry {
     std::string name;
     bool isDirectory = false;  // links followed
+    bool isLink = false;       // a symbolic link, whatever it points to
 };
 // Every entry of `dir` except "." and ".."; nullopt when it can't be listed.
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir);
@@ -85,6 +86,9 @@ public:
     // Reads until `size` bytes are in or the file ends; nullopt on a read
     // error.
     std::optional<std::size_t> read(void* buffer, std::size_t size);
+    // One read of at most `size` bytes: 0 at the end of the file, possibly
+    // fewer bytes before it; nullopt on a read error.
+    std::optional<std::size_t> readSome(void* buffer, std::size_t size);
     // Writes all of `size` bytes; false on any failure.
     bool write(const void* data, std::size_t size);
     bool seek(std::uint64_t position);
@@ -100,10 +104,17 @@ private:
     std::intptr_t handle_ = invalid;
 };
 
+struct FileInfo {
+    FileId id;
+    std::uint64_t size = 0;
+    std::uint64_t links = 1;  // names the file has in the file system
+};
+std::optional<FileInfo> fileInfo(const std::string& path);
+
 // Opens an existing regular file (links followed) for reading; anything
 // else, a FIFO or a device included, can't be opened, and opening never
-// blocks.
-std::optional<File> openRead(const std::string& path);
+// blocks. `info`, when given, receives what the file was when it opened.
+std::optional<File> openRead(const std::string& path, FileInfo* info = nullptr);
 
 // Creates a file for reading and writing, or empties an existing one.
 std::optional<File> createFile(const std::string& path);

@@ -106,12 +106,22 @@ FileId idOf(const struct stat& info) {
 
 int fdOf(const File& file) { return static_cast<int>(file.handle()); }
 
+FileInfo infoOf(const struct stat& info) {
+    return FileInfo{idOf(info), static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_nlink)};
+}
+
 }  // namespace
 
 std::optional<FileId> fileId(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return idOf(info);
+}
+
+std::optional<FileInfo> fileInfo(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return infoOf(info);
 }
 
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
@@ -127,13 +137,15 @@ std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
         }
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
-        DirEntry item{std::string(name), false};
-        if (entry->d_type == DT_DIR) {
-            item.isDirectory = true;
-        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            item.isDirectory =
-                ::fstatat(::dirfd(stream.get()), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+        DirEntry item{std::string(name), entry->d_type == DT_DIR, entry->d_type == DT_LNK};
+        struct stat info {};
+        if (entry->d_type == DT_UNKNOWN &&
+            ::fstatat(::dirfd(stream.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            item.isDirectory = S_ISDIR(info.st_mode);
+            item.isLink = S_ISLNK(info.st_mode);
+        }
+        if (item.isLink) {
+            item.isDirectory = ::fstatat(::dirfd(stream.get()), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
         entries.push_back(std::move(item));
     }
@@ -174,6 +186,14 @@ std::optional<std::size_t> File::read(void* buffer, std::size_t size) {
         done += static_cast<std::size_t>(got);
     }
     return done;
+}
+
+std::optional<std::size_t> File::readSome(void* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(fdOf(*this), buffer, size);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) return std::nullopt;
+    }
 }
 
 bool File::write(const void* data, std::size_t size) {
@@ -224,25 +244,26 @@ namespace {
 
 // Opens non-blocking, so that a FIFO can't hold the run, and keeps the file
 // only when it is a regular one.
-std::optional<File> openRegular(const std::string& path, int flags) {
+std::optional<File> openRegular(const std::string& path, int flags, FileInfo* fileInfo) {
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return std::nullopt;
     File file(fd);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) return std::nullopt;
+    // Only O_NONBLOCK of the status flags that F_SETFL changes was set.
+    if (::fcntl(fd, F_SETFL, 0) != 0) return std::nullopt;
+    if (fileInfo != nullptr) *fileInfo = infoOf(info);
     return file;
 }
 
 }  // namespace
 
-std::optional<File> openRead(const std::string& path) { return openRegular(path, O_RDONLY); }
+std::optional<File> openRead(const std::string& path, FileInfo* info) { return openRegular(path, O_RDONLY, info); }
 
 std::optional<File> createFile(const std::string& path) {
     // The archive is rewritten at byte 0 when it is complete, so only a
     // regular file can hold it.
-    return openRegular(path, O_RDWR | O_CREAT | O_TRUNC);
+    return openRegular(path, O_RDWR | O_CREAT | O_TRUNC, nullptr);
 }
 
 KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
