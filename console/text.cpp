@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/platform.h"
+
 namespace console {
 
 std::string formatText(const char* format, ...) {
@@ -29,8 +31,7 @@ struct Said {
     std::string pending;
     ~Said() { flush(); }
     void flush() {
-        std::fwrite(pending.data(), 1, pending.size(), stderr);
-        std::fflush(stderr);
+        platform::writeError(pending);
         pending.clear();
     }
 };

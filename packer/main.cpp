@@ -1,3 +1,7 @@
+#include "console/arguments.h"
 #include "packer/pack.h"
 
-int main(int argc, char** argv) { return packer::runPacker(argc, argv); }
+int main(int argc, char** argv) {
+    const console::Arguments arguments(argc, argv);
+    return packer::runPacker(arguments.count(), arguments.vector());
+}

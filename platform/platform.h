@@ -18,6 +18,13 @@ namespace platform {
 // The separator used when paths are built.
 extern const char separator;
 
+// The program's arguments as UTF-8 strings, argv[0] included.
+std::vector<std::string> arguments(int argc, char** argv);
+
+// Writes UTF-8 text to the standard error stream so that a console shows
+// names in any script.
+void writeError(std::string_view text);
+
 // True when the argument is an option rather than the operand.
 bool startsOption(std::string_view argument);
 

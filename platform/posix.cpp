@@ -17,6 +17,17 @@ namespace platform {
 
 const char separator = '/';
 
+std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+void writeError(std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t put = ::write(STDERR_FILENO, text.data(), text.size());
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(put));
+    }
+}
+
 bool startsOption(std::string_view argument) {
     // A leading '/' begins an absolute path here, so it is an operand.
     return !argument.empty() && argument.front() == '-';
