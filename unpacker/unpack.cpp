@@ -1,0 +1,213 @@
+#include "unpacker/unpack.h"
+
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive/io.h"
+#include "archive/records.h"
+#include "console/copy.h"
+#include "console/frame.h"
+#include "console/text.h"
+#include "platform/platform.h"
+#include "unpacker/folder.h"
+#include "unpacker/footer.h"
+#include "unpacker/messages.h"
+
+namespace unpacker {
+
+namespace {
+
+using console::formatText;
+using console::say;
+
+struct Failure {
+    std::string message;
+};
+using Outcome = std::optional<Failure>;
+
+// The archive as the run reads it.
+struct Archive {
+    std::string path;
+    platform::File file;
+    std::uint32_t offsetFooter = 0;
+    // The footer's member starts, then offsetFooter as the last entry.
+    std::vector<std::uint32_t> memberStarts;
+    std::uint16_t indexVersion = 0;
+};
+
+// Where the members go.
+struct Destination {
+    std::string folderPath;
+    std::string baseName;
+    // Set when emptying found the archive itself in the folder: then no
+    // member file may be created over it.
+    std::optional<platform::FileId> archiveInFolder;
+};
+
+// The state of the extraction once the archive has been checked.
+struct Extraction {
+    Archive& archive;
+    const Destination& destination;
+    console::CopyBuffer buffer;
+};
+
+// Footer entries are counted in 32 bits.
+constexpr std::uint64_t maxFooterSize = 0xFFFFFFFFu;
+
+Failure archiveFailure(const char* format, const Archive& archive) {
+    return Failure{formatText(format, archive.path.c_str())};
+}
+
+// Opens the archive and reads and checks its header.
+Outcome openArchive(Archive& archive) {
+    std::optional<platform::File> file = platform::openRead(archive.path);
+    if (!file) return archiveFailure(text::notFound, archive);
+    archive.file = std::move(*file);
+    if (!archive.file.seek(0)) return archiveFailure(text::seekStart, archive);
+
+    const std::optional<archive::ArchiveHeader> header = archive::readArchiveHeader(archive.file);
+    if (!header) return archiveFailure(text::shortHeader, archive);
+    if (header->tag != archive::archiveTag) return archiveFailure(text::notArchive, archive);
+    say(text::tagOk);
+    archive.offsetFooter = header->offsetFooter;
+    return std::nullopt;
+}
+
+// Derives the footer's length from the archive's size, reads the footer and
+// checks that its entries describe members in order inside the payload.
+Outcome readMemberStarts(Archive& archive) {
+    const std::optional<std::uint64_t> fileSize = archive.file.seekEnd();
+    if (!fileSize) return archiveFailure(text::seekEnd, archive);
+    say(formatText(text::fileSize, *fileSize));
+    if (!membersFit(*fileSize, archive.offsetFooter)) return archiveFailure(text::badFileSize, archive);
+
+    const std::uint64_t footerSize = footerSizeOf(*fileSize, archive.offsetFooter);
+    say(formatText(text::footerSize, footerSize));
+    // A file large enough to claim more entries than 32 bits count is
+    // refused like one that claims none.
+    if (footerSize == 0 || footerSize > maxFooterSize) return archiveFailure(text::badFooterSize, archive);
+
+    const auto count = static_cast<std::uint32_t>(footerSize);
+    if (footerSize + 1 > archive.memberStarts.max_size()) return archiveFailure(text::noTableMemory, archive);
+    try {
+        archive.memberStarts.reserve(static_cast<std::size_t>(footerSize + 1));
+    } catch (const std::bad_alloc&) {
+        return archiveFailure(text::noTableMemory, archive);
+    }
+
+    if (!archive.file.seek(archive::archiveHeaderSize + std::uint64_t{archive.offsetFooter})) {
+        return archiveFailure(text::seekFooter, archive);
+    }
+    if (!archive::readFooter(archive.file, count, archive.memberStarts)) return archiveFailure(text::shortFooter, archive);
+    archive.memberStarts.push_back(archive.offsetFooter);
+    if (!footerInOrder(archive.memberStarts)) return archiveFailure(text::invalidFooter, archive);
+    return std::nullopt;
+}
+
+// Checks the index member's header and goes back to its first byte.
+Outcome checkIndex(Archive& archive) {
+    if (!archive.file.seek(archive::archiveHeaderSize)) return archiveFailure(text::seekIndexFirst, archive);
+    const std::optional<archive::MemberHeaderBytes> bytes = archive::readMemberHeader(archive.file);
+    if (!bytes) return archiveFailure(text::shortIndexHeader, archive);
+    const archive::MemberHeader header = archive::decodeMemberHeader(*bytes);
+    if (header.tag != archive::indexTag) return archiveFailure(text::badIndexTag, archive);
+    archive.indexVersion = header.version;
+    if (!archive.file.seek(archive::archiveHeaderSize)) return archiveFailure(text::seekIndexSecond, archive);
+    return std::nullopt;
+}
+
+// Creates `fileName` and copies the next `length` bytes of the archive into
+// it, with the member's two-piece progress line.
+Outcome extractMember(Extraction& run, const std::string& fileName, const std::string& progress,
+                      std::uint64_t length) {
+    const auto memberFailure = [&](const char* format) { return Failure{formatText(format, fileName.c_str())}; };
+    // Creating a file empties it, so the archive itself is never a member
+    // file, whatever name reaches it.
+    const std::optional<platform::FileId>& archiveId = run.destination.archiveInFolder;
+    if (archiveId && platform::fileId(fileName) == archiveId) return memberFailure(text::notCreated);
+    std::optional<platform::File> member = platform::createFile(fileName);
+    if (!member) return memberFailure(text::notCreated);
+    say(progress);
+    // A long copy shows its member's line while it runs.
+    if (length > console::smallCopy) console::flushSaid();
+
+    const console::CopyResult copy = console::copyBlocks(run.archive.file, *member, length, run.buffer);
+    if (copy.status == console::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
+    if (copy.status == console::CopyResult::Status::writeError) return memberFailure(text::writeError);
+    // The size was checked, so an archive that ends early changed under us.
+    if (copy.copied < length) return archiveFailure(text::readError, run.archive);
+    if (!member->close()) return memberFailure(text::writeError);
+    say(text::ok);
+    return std::nullopt;
+}
+
+// Writes the index and then every nm2 member, reading the archive strictly
+// in sequence from the index on.
+Outcome extractMembers(Archive& archive, const Destination& destination) {
+    Extraction run{archive, destination, {}};
+    const std::vector<std::uint32_t>& starts = archive.memberStarts;
+    const char* folderPath = destination.folderPath.c_str();
+    const char* baseName = destination.baseName.c_str();
+
+    const unsigned version = archive.indexVersion;
+    const std::string indexName = formatText(text::indexFileName, folderPath, platform::separator, version);
+    if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), starts.front())) {
+        return failed;
+    }
+    for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
+        const auto number = static_cast<unsigned>(k);
+        const std::string name = formatText(text::nm2FileName, folderPath, platform::separator, baseName, number);
+        const std::string progress = formatText(text::nm2Progress, number, baseName, number);
+        if (Outcome failed = extractMember(run, name, progress, starts[k + 1] - starts[k])) return failed;
+    }
+    return std::nullopt;
+}
+
+// Prepares the folder, checks the archive and extracts its members.
+Outcome unpack(const char* operand) {
+    say(formatText(text::archiveName, operand));
+    const std::optional<std::string> workingDir = platform::currentDir();
+    // Without it the archive can't be placed, nor its folder beside it.
+    if (!workingDir) return Failure{formatText(text::notFound, operand)};
+
+    Archive archive;
+    archive.path = platform::fullPath(operand, *workingDir);
+    Destination destination{folderPathOf(archive.path), platform::splitPath(archive.path).name, std::nullopt};
+    say(formatText(text::folderPath, destination.folderPath.c_str()));
+
+    if (!prepareFolder(destination.folderPath)) return Failure{text::notDirectory};
+    // The folder is emptied before the archive is opened.
+    const std::optional<platform::FileId> archiveId = platform::fileId(archive.path);
+    if (emptyFolder(destination.folderPath, archiveId)) destination.archiveInFolder = archiveId;
+
+    if (Outcome failed = openArchive(archive)) return failed;
+    if (Outcome failed = readMemberStarts(archive)) return failed;
+    if (Outcome failed = checkIndex(archive)) return failed;
+    return extractMembers(archive, destination);
+}
+
+}  // namespace
+
+int runUnpacker(int argc, const char* const* argv) {
+    // Only the help letters mean anything.
+    const console::ScanResult scan = console::scanOptions(argc, argv, [](char, std::string_view) { return false; });
+    say(console::unknownOptionsText(scan));
+    say(console::bannerText());
+    if (scan.operand <= 0) {
+        say(console::usageText(argc > 0 ? argv[0] : "", text::usage));
+        return 1;
+    }
+
+    // What was written stays when the run is interrupted.
+    platform::catchInterrupts(text::interrupted);
+    const Outcome failed = unpack(argv[scan.operand]);
+    if (failed) {
+        say(failed->message);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace unpacker
