@@ -23,32 +23,8 @@ std::string formatText(const char* format, ...) {
     return text;
 }
 
-namespace {
+void say(const std::string& text) { platform::writeError(text); }
 
-constexpr std::size_t sayThreshold = 4096;
-
-struct Said {
-    std::string pending;
-    ~Said() { flush(); }
-    void flush() {
-        platform::writeError(pending);
-        pending.clear();
-    }
-};
-
-Said& said() {
-    static Said instance;
-    return instance;
-}
-
-}  // namespace
-
-void say(const std::string& text) {
-    Said& out = said();
-    out.pending += text;
-    if (out.pending.size() >= sayThreshold) out.flush();
-}
-
-void flushSaid() { said().flush(); }
+void flushSaid() { platform::flushErrors(); }
 
 }  // namespace console

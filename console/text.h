@@ -10,7 +10,7 @@ std::string formatText(const char* format, ...) __attribute__((format(printf, 1,
 
 // Adds `text` to what the run says on the standard error stream. Text
 // gathers up to a few KiB and goes out in one write; flushSaid() sends it at
-// once, and it is sent when the program ends.
+// once, and it is sent when the program ends or is interrupted.
 void say(const std::string& text);
 void flushSaid();
 

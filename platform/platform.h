@@ -21,9 +21,12 @@ extern const char separator;
 // The program's arguments as UTF-8 strings, argv[0] included.
 std::vector<std::string> arguments(int argc, char** argv);
 
-// Writes UTF-8 text to the standard error stream so that a console shows
-// names in any script.
+// Adds UTF-8 text to what goes to the standard error stream, shown so that
+// a console shows names in any script. Text gathers up to a few KiB and goes
+// out in one write; flushErrors sends it at once. It is sent when the program
+// ends, and before an interrupt's message.
 void writeError(std::string_view text);
+void flushErrors();
 
 // True when the argument is an option rather than the operand.
 bool startsOption(std::string_view argument);
@@ -35,6 +38,9 @@ std::optional<std::string> currentDir();
 // and '..' are resolved lexically, links are not followed and the path need
 // not exist. A trailing separator is kept.
 std::string fullPath(std::string_view path, std::string_view workingDir);
+
+// True for a path that fullPath doesn't need the working directory for.
+bool isAbsolute(std::string_view path);
 
 // True for a path that names a file-system root, from which no trailing
 // separator can be removed.
@@ -139,8 +145,9 @@ struct KernelCopy {
 KernelCopy kernelCopy(File& source, File& target, std::size_t size);
 
 // From now on SIGINT, SIGTERM and SIGHUP (or the console's break keys) end
-// the run at once: the file named by removeOnInterrupt is deleted, `message`
-// is printed and the exit status is 1. `message` must outlive the run.
+// the run at once: the file named by removeOnInterrupt is deleted, the text
+// gathered for the standard error stream and then `message` are written, and
+// the exit status is 1. `message` must outlive the run.
 void catchInterrupts(const char* message);
 
 // The file an interrupt deletes; nullptr for none. `path` must stay valid

@@ -19,13 +19,63 @@ const char separator = '/';
 
 std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
-void writeError(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t put = ::write(STDERR_FILENO, text.data(), text.size());
+namespace {
+
+// Async-signal-safe.
+void writeAll(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::write(STDERR_FILENO, data, size);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(put));
+        data += put;
+        size -= static_cast<std::size_t>(put);
     }
+}
+
+// Text for the standard error stream, which the interrupt handler reads too:
+// the bytes from pendingFlushed up to pendingLength are complete and not yet
+// written. A piece no larger than a pipe's atomic write is written whole or
+// not at all, so an interrupt during its write doesn't show part of it twice.
+constexpr std::size_t pendingCapacity = 4096;
+char pendingText[pendingCapacity];
+std::atomic<std::size_t> pendingLength{0};
+std::atomic<std::size_t> pendingFlushed{0};
+
+void writePending() {
+    const std::size_t length = pendingLength.load();
+    const std::size_t flushed = pendingFlushed.load();
+    if (flushed < length) writeAll(pendingText + flushed, length - flushed);
+}
+
+struct FlushAtExit {
+    ~FlushAtExit() { flushErrors(); }
+} flushAtExit;
+
+}  // namespace
+
+void writeError(std::string_view text) {
+    if (text.size() > pendingCapacity - pendingLength.load()) flushErrors();
+    if (text.size() > pendingCapacity) {
+        writeAll(text.data(), text.size());
+        return;
+    }
+    const std::size_t length = pendingLength.load();
+    std::memcpy(pendingText + length, text.data(), text.size());
+    pendingLength.store(length + text.size());
+}
+
+void flushErrors() {
+    const std::size_t length = pendingLength.load();
+    std::size_t flushed = pendingFlushed.load();
+    while (flushed < length) {
+        const ssize_t put = ::write(STDERR_FILENO, pendingText + flushed, length - flushed);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        flushed += static_cast<std::size_t>(put);
+        pendingFlushed.store(flushed);
+    }
+    pendingLength.store(0);
+    pendingFlushed.store(0);
 }
 
 bool startsOption(std::string_view argument) {
@@ -49,7 +99,7 @@ std::optional<std::string> currentDir() {
 
 std::string fullPath(std::string_view path, std::string_view workingDir) {
     std::string joined;
-    if (!path.empty() && path.front() == '/') {
+    if (isAbsolute(path)) {
         joined = path;
     } else {
         joined = workingDir;
@@ -80,6 +130,8 @@ std::string fullPath(std::string_view path, std::string_view workingDir) {
     if (result.empty() || trailing) result += '/';
     return result;
 }
+
+bool isAbsolute(std::string_view path) { return !path.empty() && path.front() == '/'; }
 
 bool isRoot(std::string_view path) { return path == "/"; }
 
@@ -294,9 +346,8 @@ std::atomic<const char*> interruptRemoves{nullptr};
 // Only async-signal-safe calls from here on.
 extern "C" void onInterrupt(int) {
     if (const char* path = interruptRemoves.load()) ::unlink(path);
-    if (const char* message = interruptMessage.load()) {
-        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, std::strlen(message));
-    }
+    writePending();
+    if (const char* message = interruptMessage.load()) writeAll(message, std::strlen(message));
     ::_exit(1);
 }
 

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <csignal>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "console/frame.h"
+#include "support/paused.h"
 #include "support/run.h"
 #include "support/scratch.h"
 
@@ -370,6 +372,30 @@ TEST_F(Packer, PayloadBeyondFourGibibytesIsRefusedAtOnce) {
     run = packAtlas(testsupport::timeoutAfter(20));
     EXPECT_EQ(run.err, start() + indexLine() + " Error archive exceeds 4 GiB file " + atlas + "/route.nm2.\n");
     EXPECT_FALSE(testsupport::fileExists(out));
+}
+
+TEST_F(Packer, InterruptRemovesTheUnfinishedArchive) {
+    // Members long enough that their lines go out before they are copied.
+    writeFile(atlas + "/a.nm2", memberBytes("AAAA", 16, 300000, 7));
+    writeFile(atlas + "/b.nm2", memberBytes("BBBB", 16, 300000, 8));
+    const std::string firstLong = start() + indexLine() + routeLine() + "   -   nm2 file [" + atlas + "/a.nm2]";
+    const std::string secondLong = firstLong + " - Ok\n   -   nm2 file [" + atlas + "/b.nm2]";
+    const auto before = snapshot(atlas);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        writeFile(out, "an older archive");
+        RunOptions options;
+        options.workingDir = dir.path();
+        options.timeoutSeconds = 20;
+        // Held while it says that b.nm2 comes next: a.nm2 is in the archive.
+        const RunResult run = testsupport::runPausedAfter(
+            VESKAL_PATH, {"-i:atlas.nti", "-r:route.nm2", "-o:" + out, atlas}, options, firstLong.size(),
+            [&](int pid) { EXPECT_TRUE(testsupport::signalAndWait(pid, signal)); });
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.status, 1) << signal;
+        EXPECT_EQ(run.err, secondLong + " Interrupted.\n") << signal;
+        EXPECT_FALSE(testsupport::fileExists(out)) << signal;
+    }
+    EXPECT_EQ(snapshot(atlas), before);
 }
 
 }  // namespace

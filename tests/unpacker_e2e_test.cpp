@@ -625,8 +625,8 @@ TEST_F(HeldUnpacker, InterruptKeepsWhatWasWritten) {
     });
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.status, 1);
-    // Text not yet sent when the interrupt came is lost.
-    EXPECT_EQ(run.err, firstLong + " Interrupted.\n");
+    // Text gathered but not yet sent goes out before the interrupt's message.
+    EXPECT_EQ(run.err, secondLong + " Interrupted.\n");
     EXPECT_EQ(differences(snapshot(folder), {{"index.058.nti", index},
                                              {"west_00000.nm2", route},
                                              {"west_00001.nm2", longA},
@@ -653,9 +653,10 @@ TEST_F(Unpacker, ArchiveIsNeverDeletedNorOverwritten) {
     EXPECT_EQ(snapshot(dir.path()), expected);
 
     // Another name of the archive inside the folder stays, also when it is
-    // the name of a member file.
+    // the name of a member file; a link to it goes as a link.
     fs::remove(folder);
     fs::create_directory(folder);
+    fs::create_symlink(archive, folder + "/link.nm3");
     fs::create_hard_link(archive, folder + "/copy.nm3");
     fs::create_hard_link(archive, folder + "/west_00001.nm2");
     run = unveskal({archive});
@@ -685,6 +686,14 @@ TEST_F(Unpacker, UnreadableWorkingDirectory) {
         "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" west.nm3", UNVESKAL_PATH}, {dir.path()});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, console::bannerText() + "NM3 file name : west.nm3\n File west.nm3 NOT found.\n");
+
+    // An absolute path needs no working directory.
+    writeFile(archive, archiveOf({index, route}));
+    fs::create_directory(dir / "doomed");
+    const RunResult absolute = testsupport::runProgram(
+        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" \"$1\"", UNVESKAL_PATH, archive}, {dir.path()});
+    EXPECT_EQ(absolute.status, 0);
+    EXPECT_EQ(readFile(folder + "/west_00000.nm2"), route);
 }
 
 // Random atlases packed by veskal and unpacked again: every member comes

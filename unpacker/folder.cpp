@@ -30,8 +30,8 @@ bool emptyFolder(const std::string& folderPath, const std::optional<platform::Fi
         if (entry.isDirectory) continue;
         const std::string path = console::joinPath(folderPath, entry.name);
         // The folder may be a link to the archive's own directory, or hold
-        // another name of the archive.
-        if (archiveId && platform::fileId(path) == archiveId) {
+        // another name of the archive; a link to it goes as a link.
+        if (archiveId && !entry.isLink && platform::fileId(path) == archiveId) {
             holdsArchive = true;
             continue;
         }

@@ -19,8 +19,9 @@ bool prepareFolder(const std::string& folderPath);
 
 // Deletes every entry of `folderPath` that is not a directory, links by
 // their own name; sub-directories stay with their contents, and failures are
-// ignored. The file identified by `archiveId` is never deleted, whatever name
-// it is reached by; true when the folder holds it under some name.
+// ignored. The archive is never deleted: `archiveId`, given when the folder
+// may hold the archive under a name of its own, is kept whatever that name;
+// true when the folder holds it.
 bool emptyFolder(const std::string& folderPath, const std::optional<platform::FileId>& archiveId);
 
 }  // namespace unpacker

@@ -168,8 +168,10 @@ Outcome extractMembers(Archive& archive, const Destination& destination) {
 // Prepares the folder, checks the archive and extracts its members.
 Outcome unpack(const char* operand) {
     say(formatText(text::archiveName, operand));
-    const std::optional<std::string> workingDir = platform::currentDir();
-    // Without it the archive can't be placed, nor its folder beside it.
+    const std::optional<std::string> workingDir =
+        platform::isAbsolute(operand) ? std::optional<std::string>(std::string()) : platform::currentDir();
+    // Without it a relative archive path can't be placed, nor its folder
+    // beside it.
     if (!workingDir) return Failure{formatText(text::notFound, operand)};
 
     Archive archive;
@@ -178,8 +180,16 @@ Outcome unpack(const char* operand) {
     say(formatText(text::folderPath, destination.folderPath.c_str()));
 
     if (!prepareFolder(destination.folderPath)) return Failure{text::notDirectory};
-    // The folder is emptied before the archive is opened.
-    const std::optional<platform::FileId> archiveId = platform::fileId(archive.path);
+    // The folder is emptied before the archive is opened. It can hold the
+    // archive under a name of its own only when it is the archive's own
+    // folder or the archive has more than one name.
+    const std::optional<platform::FileInfo> archiveInfo = platform::fileInfo(archive.path);
+    const platform::PathParts parts = platform::splitPath(archive.path);
+    const bool mayHoldArchive =
+        archiveInfo && (archiveInfo->links > 1 || platform::fileId(parts.drive + parts.dir) ==
+                                                      platform::fileId(destination.folderPath));
+    const std::optional<platform::FileId> archiveId =
+        mayHoldArchive ? std::optional<platform::FileId>(archiveInfo->id) : std::nullopt;
     if (emptyFolder(destination.folderPath, archiveId)) destination.archiveInFolder = archiveId;
 
     if (Outcome failed = openArchive(archive)) return failed;
