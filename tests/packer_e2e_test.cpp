@@ -389,7 +389,10 @@ TEST_F(Packer, InterruptRemovesTheUnfinishedArchive) {
         // Held while it says that b.nm2 comes next: a.nm2 is in the archive.
         const RunResult run = testsupport::runPausedAfter(
             VESKAL_PATH, {"-i:atlas.nti", "-r:route.nm2", "-o:" + out, atlas}, options, firstLong.size(),
-            [&](int pid) { EXPECT_TRUE(testsupport::signalAndWait(pid, signal)); });
+            [&](int pid) {
+                EXPECT_TRUE(testsupport::waitUntilWriting(pid));
+                EXPECT_TRUE(testsupport::signalAndWait(pid, signal));
+            });
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(run.status, 1) << signal;
         EXPECT_EQ(run.err, secondLong + " Interrupted.\n") << signal;

@@ -619,8 +619,8 @@ TEST_F(HeldUnpacker, ArchiveEndingEarlyIsAReadError) {
 
 TEST_F(HeldUnpacker, InterruptKeepsWhatWasWritten) {
     const RunResult run = unpackHeld([&](int pid) {
-        // Once #00002 exists, #00001 is complete and the run waits to say so.
-        for (int i = 0; i < 10000 && !testsupport::fileExists(folder + "/west_00002.nm2"); ++i) ::usleep(1000);
+        // Held with #00001 complete, waiting to say so and that #00002 begins.
+        EXPECT_TRUE(testsupport::waitUntilWriting(pid));
         EXPECT_TRUE(testsupport::signalAndWait(pid, SIGTERM));
     });
     EXPECT_FALSE(run.timedOut);

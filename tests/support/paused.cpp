@@ -9,6 +9,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -79,6 +80,19 @@ std::uint64_t statusMask(int pid, const std::string& label) {
 }
 
 }  // namespace
+
+bool waitUntilWriting(int pid, int timeoutSeconds) {
+    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    while (Clock::now() < deadline) {
+        // The first field is the number of the system call the process is
+        // blocked in.
+        std::ifstream syscall("/proc/" + std::to_string(pid) + "/syscall");
+        long number = -1;
+        if (syscall >> number && number == SYS_write) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
 
 bool signalAndWait(int pid, int signal, int timeoutSeconds) {
     if (::kill(pid, signal) != 0) return false;

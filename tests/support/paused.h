@@ -22,6 +22,12 @@ namespace testsupport {
 RunResult runPausedAfter(const std::string& program, const std::vector<std::string>& args, const RunOptions& options,
                          std::size_t transcriptBefore, const std::function<void(int pid)>& whilePaused);
 
+// Waits until the process `pid` sits in a write system call, as a program
+// held by runPausedAfter does once it has reached the pause: before that, the
+// transcript's bytes may all be in while the program still runs on. False
+// when that isn't seen within `timeoutSeconds`.
+bool waitUntilWriting(int pid, int timeoutSeconds = 10);
+
 // Sends `signal` to the process `pid` and waits until it has taken it (its
 // handler has begun), so that nothing the test does afterwards can come
 // before. False when that isn't seen within `timeoutSeconds`.
