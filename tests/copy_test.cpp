@@ -72,3 +72,81 @@ INSTANTIATE_TEST_SUITE_P(KernelAndBuffer, CopyBlocks, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "kernel" : "buffer"; });
 
 }  // namespace
+
+namespace {
+
+class CopyIntoWriter : public ::testing::Test {
+protected:
+    platform::File source(const std::string& name, const Bytes& bytes) {
+        testsupport::writeFile(dir / name, bytes);
+        return *platform::openRead(dir / name);
+    }
+
+    testsupport::ScratchDir dir;
+    console::CopyBuffer buffer;
+};
+
+TEST_F(CopyIntoWriter, SmallMembersGatherAndLargeOnesGoFileToFile) {
+    platform::File out = *platform::createFile(dir / "archive");
+    console::BlockWriter writer(out);
+    Bytes expected;
+    // Small members fill the writer past its capacity; a large one in
+    // between flushes it first.
+    for (int i = 0; i < 40; ++i) {
+        const Bytes bytes = testsupport::memberBytes("SMAL", 16, i == 20 ? 3 * console::smallCopy : 40000,
+                                                     static_cast<unsigned>(i));
+        platform::File in = source("m" + std::to_string(i), bytes);
+        const CopyResult copy = console::copyBlocks(in, writer, console::noLimit, bytes.size(), buffer);
+        ASSERT_EQ(copy.status, CopyResult::Status::complete);
+        ASSERT_EQ(copy.copied, bytes.size());
+        expected += bytes;
+    }
+    ASSERT_TRUE(writer.write("tail", 4));
+    ASSERT_TRUE(writer.flush());
+    ASSERT_TRUE(out.close());
+    EXPECT_EQ(testsupport::readFile(dir / "archive"), expected + "tail");
+}
+
+TEST_F(CopyIntoWriter, AMemberThatGrewAfterOpeningIsCopiedWhole) {
+    const Bytes bytes = testsupport::memberBytes("GROW", 16, 5000);
+    platform::File in = source("grown", bytes);
+    platform::File out = *platform::createFile(dir / "archive");
+    console::BlockWriter writer(out);
+    // Told the size it had before it grew, and a limit one byte short.
+    CopyResult copy = console::copyBlocks(in, writer, console::noLimit, 100, buffer);
+    EXPECT_EQ(copy.copied, bytes.size());
+    ASSERT_TRUE(in.seek(0));
+    copy = console::copyBlocks(in, writer, bytes.size() - 1, 100, buffer);
+    EXPECT_EQ(copy.copied, bytes.size() - 1);
+    ASSERT_TRUE(writer.flush());
+    ASSERT_TRUE(out.close());
+    EXPECT_EQ(testsupport::readFile(dir / "archive"), bytes + bytes.substr(0, bytes.size() - 1));
+}
+
+TEST_F(CopyIntoWriter, WriteFailureShowsAtTheFlush) {
+    testsupport::writeFile(dir / "archive", "");
+    platform::File readOnly = *platform::openRead(dir / "archive");
+    console::BlockWriter writer(readOnly);
+    platform::File in = source("small", testsupport::memberBytes("SMAL", 16, 10));
+    EXPECT_EQ(console::copyBlocks(in, writer, console::noLimit, 16, buffer).status, CopyResult::Status::complete);
+    EXPECT_FALSE(writer.flush());
+}
+
+TEST(KernelCopy, AnotherFileSystemFallsBackToTheBuffer) {
+    // tmpfs and the test's own folder: the kernel refuses to copy across.
+    if (platform::pathKind("/dev/shm") != platform::PathKind::directory) GTEST_SKIP() << "no /dev/shm";
+    testsupport::ScratchDir dir;
+    const std::string shm = "/dev/shm/veskal-copy-test-" + std::to_string(::getpid());
+    const Bytes bytes = testsupport::memberBytes("XDEV", 16, 3 * console::CopyBuffer::defaultSize);
+    testsupport::writeFile(shm, bytes);
+    platform::File in = *platform::openRead(shm);
+    platform::File out = *platform::createFile(dir / "target");
+    console::CopyBuffer buffer;
+    const CopyResult copy = console::copyBlocks(in, out, console::noLimit, buffer);
+    ::unlink(shm.c_str());
+    EXPECT_EQ(copy.status, CopyResult::Status::complete);
+    ASSERT_TRUE(out.close());
+    EXPECT_EQ(testsupport::readFile(dir / "target"), bytes);
+}
+
+}  // namespace
