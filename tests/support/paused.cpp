@@ -45,30 +45,6 @@ bool waitForPause(int errRead, int full, pid_t child, Clock::time_point deadline
     }
 }
 
-// Reads both pipes until the program closes them or the deadline passes.
-bool collect(Pipe& out, Pipe& err, RunResult& result, Clock::time_point deadline) {
-    pollfd fds[2] = {{out.read, POLLIN, 0}, {err.read, POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        if (::poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char chunk[4096];
-            const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (got > 0) {
-                sinks[i]->append(chunk, static_cast<std::size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    return true;
-}
-
 // The signal mask on the line of /proc/PID/status that begins with `label`.
 std::uint64_t statusMask(int pid, const std::string& label) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -160,7 +136,7 @@ RunResult runPausedAfter(const std::string& program, const std::vector<std::stri
     const auto deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
     bool inTime = child > 0 && waitForPause(err.read, static_cast<int>(page), child, deadline);
     if (inTime) whilePaused(child);
-    inTime = inTime && collect(out, err, result, deadline);
+    inTime = inTime && collectOutput(out.read, err.read, result, deadline);
     if (!inTime && child > 0) {
         result.timedOut = true;
         ::kill(child, SIGKILL);

@@ -10,6 +10,29 @@
 
 namespace testsupport {
 
+bool collectOutput(int outFd, int errFd, RunResult& result, std::chrono::steady_clock::time_point deadline) {
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        if (::poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char chunk[4096];
+            const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
+            if (got > 0) {
+                sinks[i]->append(chunk, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    return true;
+}
+
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
     int outPipe[2];
     int errPipe[2];
@@ -40,33 +63,12 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            result.timedOut = true;
-            ::kill(child, SIGKILL);
-            break;
-        }
-        if (::poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char chunk[4096];
-            const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (got > 0) {
-                sinks[i]->append(chunk, static_cast<std::size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
+    if (!collectOutput(outPipe[0], errPipe[0], result, deadline)) {
+        result.timedOut = true;
+        ::kill(child, SIGKILL);
     }
-    for (const pollfd& fd : fds) {
-        if (fd.fd >= 0) ::close(fd.fd);
-    }
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
     if (!result.timedOut && WIFEXITED(status)) result.status = WEXITSTATUS(status);

@@ -1,6 +1,7 @@
 // Runs a built program in a child process and collects what it printed.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,10 @@ struct RunResult {
     std::string out;     // standard output
     std::string err;     // standard error
 };
+
+// Reads a child's standard output and error pipes into `result` until the
+// child closes both; false when `deadline` passes first. Closes nothing.
+bool collectOutput(int outFd, int errFd, RunResult& result, std::chrono::steady_clock::time_point deadline);
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const RunOptions& options = {});
