@@ -5,7 +5,7 @@ SANITIZE := $(BUILD)/sanitize
 JOBS ?= $(shell nproc)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all demo test release clean
+.PHONY: all demo test release clean windows test-windows package
 
 all: release
 
@@ -23,3 +23,26 @@ test:
 
 clean:
 	rm -rf $(BUILD)
+
+# Windows: both pairs of console programs cross-built with mingw-w64, the
+# 64-bit pair's end-to-end tests under Wine, and the packages.
+WIN64 := $(BUILD)/win64
+WIN32 := $(BUILD)/win32
+WINE := $(BUILD)/wine
+
+windows:
+	cmake -S . -B $(WIN64) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DVESKAL_TESTS=OFF -DVESKAL_WERROR=ON
+	cmake --build $(WIN64) -j $(JOBS)
+	cmake -S . -B $(WIN32) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=Release -DVESKAL_TESTS=OFF -DVESKAL_WERROR=ON
+	cmake --build $(WIN32) -j $(JOBS)
+
+test-windows: windows
+	cmake -S . -B $(WINE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVESKAL_WERROR=ON -DVESKAL_WINE_TESTS=ON -DVESKAL_WINDOWS_BUILD=$(abspath $(WIN64))
+	cmake --build $(WINE) -j $(JOBS) --target wine_e2e_tests
+	cd $(WINE) && ctest --output-on-failure -L wine
+
+package: release windows
+	cd $(RELEASE) && cpack -G DEB
+	cd $(WIN64) && cpack -G ZIP
+	cd $(WIN32) && cpack -G ZIP
+	packaging/check $(RELEASE)/veskal_*.deb $(WIN64)/veskal-*-win64.zip $(WIN32)/veskal-*-win32.zip

@@ -62,10 +62,14 @@ bool exists(const std::string& path);
 bool canRead(const std::string& path);
 bool canReadWrite(const std::string& path);
 
-// Identifies a file independently of the path used to reach it.
+// Identifies a file independently of the path used to reach it. Where a
+// file system numbers no files, `path` holds the file's full path in one
+// case, so that files compare by name without regard to case; elsewhere it
+// is empty.
 struct FileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::string path;
     friend bool operator==(const FileId&, const FileId&) = default;
 };
 std::optional<FileId> fileId(const std::string& path);

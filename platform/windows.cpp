@@ -1,0 +1,574 @@
+// The Windows side of the platform layer, on the C runtime's wide-character
+// calls. Strings are UTF-8 inside the programs and UTF-16 at every call, so
+// names in any script work whatever the ANSI code page.
+//
+// Drive roots are written without their separator ("C:"): every call here
+// takes that form as the root of the drive, so members of "C:" are
+// "C:\name".
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+const char separator = '\\';
+
+namespace {
+
+// Paths up to the longest the system takes.
+constexpr std::size_t longestPath = 32768;
+
+std::wstring wide(std::string_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, result.data(), length);
+    return result;
+}
+
+std::string utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, result.data(), length, nullptr, nullptr);
+    return result;
+}
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool hasDrive(std::string_view path) {
+    if (path.size() < 2 || path[1] != ':') return false;
+    const char letter = path[0];
+    return (letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z');
+}
+
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; }
+
+// The path as the system takes it: a bare drive is its root.
+std::wstring native(std::string_view path) {
+    std::wstring name = wide(path);
+    if (path.size() == 2 && hasDrive(path)) name += L'\\';
+    return name;
+}
+
+// The root of a full path: its drive ("C:") or its share ("\\server\share").
+std::string_view rootOf(std::string_view path) {
+    if (hasDrive(path)) return path.substr(0, 2);
+    if (path.size() < 2 || !isSeparator(path[0]) || !isSeparator(path[1])) return {};
+    std::size_t end = 2;
+    for (int parts = 0; parts < 2 && end < path.size(); ++parts) {
+        while (end < path.size() && !isSeparator(path[end])) ++end;
+        if (parts == 0 && end < path.size()) ++end;
+    }
+    return path.substr(0, end);
+}
+
+std::string withName(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    if (!path.empty() && !isSeparator(path.back())) path += '\\';
+    path += name;
+    return path;
+}
+
+// '*' and '?', and the forms the system's listing takes as wildcards too:
+// a path holding one is no file's name.
+bool hasWildcard(std::wstring_view path) { return path.find_first_of(L"*?<>\"") != std::wstring_view::npos; }
+
+DWORD attributesOf(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
+
+constexpr DWORD noAttributes = INVALID_FILE_ATTRIBUTES;
+
+// ---- The standard error stream ----
+
+// Text for the standard error stream, which the console's event handler reads
+// too from its own thread: every use holds the lock. The handler never gives
+// it back, so nothing more is written once it has run.
+SRWLOCK errorLock = SRWLOCK_INIT;
+constexpr std::size_t pendingCapacity = 4096;
+char pendingText[pendingCapacity];
+std::size_t pendingLength = 0;
+
+// A console takes the text as UTF-16, so that every name shows whatever its
+// code page; a file or a pipe gets the UTF-8 bytes.
+void writeAll(const char* data, std::size_t size) {
+    const HANDLE stream = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (stream == nullptr || stream == INVALID_HANDLE_VALUE || size == 0) return;
+    DWORD mode = 0;
+    if (::GetConsoleMode(stream, &mode)) {
+        const std::wstring text = wide(std::string_view(data, size));
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 8192));
+            DWORD put = 0;
+            if (!::WriteConsoleW(stream, text.data() + done, piece, &put, nullptr) || put == 0) return;
+            done += put;
+        }
+        return;
+    }
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        DWORD put = 0;
+        if (!::WriteFile(stream, data, piece, &put, nullptr) || put == 0) return;
+        data += put;
+        size -= put;
+    }
+}
+
+// With the lock held.
+void flushPending() {
+    writeAll(pendingText, pendingLength);
+    pendingLength = 0;
+}
+
+class Lock {
+public:
+    explicit Lock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ~Lock() { ::ReleaseSRWLockExclusive(&lock_); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+struct ErrorLock : Lock {
+    ErrorLock() : Lock(errorLock) {}
+};
+
+// Set by the console's event handler: from then on the main thread says
+// nothing more, so that the transcript ends with what was said before the
+// interrupt and its message.
+std::atomic<bool> interrupting{false};
+
+void stopWhenInterrupted() {
+    if (interrupting.load()) ::Sleep(INFINITE);
+}
+
+struct FlushAtExit {
+    ~FlushAtExit() { flushErrors(); }
+} flushAtExit;
+
+}  // namespace
+
+std::vector<std::string> arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wideArguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wideArguments == nullptr) return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> result;
+    for (int i = 0; i < count; ++i) result.push_back(utf8(wideArguments[i]));
+    ::LocalFree(wideArguments);
+
+    // The program's own file stands first, so that the usage line names it
+    // with its extension however it was started.
+    std::wstring module(longestPath, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
+    if (length > 0 && length < module.size()) {
+        module.resize(length);
+        if (result.empty()) result.emplace_back();
+        result.front() = utf8(module);
+    }
+    return result;
+}
+
+void writeError(std::string_view text) {
+    stopWhenInterrupted();
+    const ErrorLock lock;
+    if (text.size() > pendingCapacity - pendingLength) flushPending();
+    if (text.size() > pendingCapacity) {
+        writeAll(text.data(), text.size());
+        return;
+    }
+    std::memcpy(pendingText + pendingLength, text.data(), text.size());
+    pendingLength += text.size();
+}
+
+void flushErrors() {
+    stopWhenInterrupted();
+    const ErrorLock lock;
+    flushPending();
+}
+
+bool startsOption(std::string_view argument) {
+    return !argument.empty() && (argument.front() == '-' || argument.front() == '/');
+}
+
+// ---- Paths ----
+
+std::optional<std::string> currentDir() {
+    wchar_t* dir = ::_wgetcwd(nullptr, 0);
+    if (dir == nullptr) return std::nullopt;
+    std::string result = utf8(dir);
+    std::free(dir);
+    if (result.empty()) return std::nullopt;
+    return result;
+}
+
+std::string fullPath(std::string_view path, std::string_view workingDir) {
+    std::string joined;
+    if (isAbsolute(path)) {
+        joined = path;
+    } else if (!path.empty() && isSeparator(path.front())) {
+        // From the root of the working directory's drive.
+        joined = std::string(rootOf(workingDir)) + std::string(path);
+    } else if (hasDrive(path)) {
+        // Relative to a drive: to the working directory when it is on that
+        // drive; otherwise to the directory the system keeps for the drive.
+        const std::string_view root = rootOf(workingDir);
+        const bool sameDrive = hasDrive(root) && upper(root[0]) == upper(path[0]);
+        joined = sameDrive ? withName(workingDir, path.substr(2)) : std::string(path);
+    } else {
+        joined = withName(workingDir, path);
+    }
+    const std::wstring name = wide(joined);
+    std::wstring full(longestPath, L'\0');
+    if (::_wfullpath(full.data(), name.c_str(), full.size()) == nullptr) return joined;
+    full.resize(std::wcslen(full.c_str()));
+    return utf8(full);
+}
+
+bool isAbsolute(std::string_view path) {
+    if (hasDrive(path)) return path.size() > 2 && isSeparator(path[2]);
+    return path.size() > 1 && isSeparator(path[0]) && isSeparator(path[1]);
+}
+
+bool isRoot(std::string_view path) { return path.size() == 1 && isSeparator(path.front()); }
+
+PathParts splitPath(std::string_view path) {
+    const std::wstring name = wide(path);
+    // Room for the whole path in every part, and at least for a drive.
+    const std::size_t room = name.size() + 4;
+    std::wstring drive(room, L'\0');
+    std::wstring dir(room, L'\0');
+    std::wstring file(room, L'\0');
+    std::wstring ext(room, L'\0');
+    if (::_wsplitpath_s(name.c_str(), drive.data(), room, dir.data(), room, file.data(), room, ext.data(), room) != 0) {
+        return PathParts{{}, {}, std::string(path), {}};
+    }
+    return PathParts{utf8(drive.c_str()), utf8(dir.c_str()), utf8(file.c_str()), utf8(ext.c_str())};
+}
+
+PathKind pathKind(const std::string& path) {
+    const std::wstring name = native(path);
+    if (name.empty() || hasWildcard(name)) return PathKind::missing;
+    // A listing of the path itself; roots, which no folder lists, are asked
+    // for their attributes.
+    _wfinddata64i32_t found{};
+    const intptr_t search = ::_wfindfirst64i32(name.c_str(), &found);
+    if (search != -1) {
+        ::_findclose(search);
+        return (found.attrib & _A_SUBDIR) != 0 ? PathKind::directory : PathKind::other;
+    }
+    const DWORD attributes = attributesOf(name);
+    if (attributes == noAttributes) return PathKind::missing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::directory : PathKind::other;
+}
+
+bool exists(const std::string& path) { return ::_waccess(native(path).c_str(), 0) == 0; }
+bool canRead(const std::string& path) { return ::_waccess(native(path).c_str(), 4) == 0; }
+bool canReadWrite(const std::string& path) { return ::_waccess(native(path).c_str(), 6) == 0; }
+
+// ---- File identity ----
+
+namespace {
+
+// Whether the volume numbers its files for good; FAT volumes derive the
+// number from where the entry lies in its folder, exFAT has none.
+bool numbersFiles(HANDLE file) {
+    wchar_t system[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1)) {
+        return true;
+    }
+    return ::_wcsnicmp(system, L"FAT", 3) != 0 && ::_wcsicmp(system, L"exFAT") != 0;
+}
+
+// The file's full path in upper case.
+std::string foldedPathOf(HANDLE file) {
+    std::wstring path(longestPath, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= path.size()) return {};
+    path.resize(length);
+    ::CharUpperBuffW(path.data(), length);
+    return utf8(path);
+}
+
+std::optional<FileInfo> infoOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) return std::nullopt;
+    FileInfo result;
+    result.id.device = info.dwVolumeSerialNumber;
+    result.id.inode = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    result.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+    result.links = info.nNumberOfLinks;
+    if (result.id.inode == 0 || !numbersFiles(file)) {
+        result.id.inode = 0;
+        result.id.path = foldedPathOf(file);
+        if (result.id.path.empty()) return std::nullopt;
+    }
+    return result;
+}
+
+// What `path` is, links followed; its data is not opened, so files held
+// open without sharing answer too.
+std::optional<FileInfo> infoOf(const std::string& path) {
+    const HANDLE file = ::CreateFileW(native(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::optional<FileInfo> info = infoOf(file);
+    ::CloseHandle(file);
+    return info;
+}
+
+}  // namespace
+
+std::optional<FileId> fileId(const std::string& path) {
+    std::optional<FileInfo> info = infoOf(path);
+    if (!info) return std::nullopt;
+    return std::move(info->id);
+}
+
+std::optional<FileInfo> fileInfo(const std::string& path) { return infoOf(path); }
+
+// ---- Folders ----
+
+std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
+    const std::wstring name = native(dir);
+    if (hasWildcard(name)) return std::nullopt;
+    std::wstring pattern = name;
+    if (!pattern.empty() && !isSeparator(pattern.back())) pattern += L'\\';
+    pattern += L'*';
+
+    std::vector<DirEntry> entries;
+    _wfinddata64i32_t found{};
+    const intptr_t search = ::_wfindfirst64i32(pattern.c_str(), &found);
+    if (search == -1) {
+        // An empty root lists nothing at all, not even "." and "..".
+        const DWORD attributes = attributesOf(name);
+        if (attributes != noAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return entries;
+        return std::nullopt;
+    }
+    do {
+        const std::wstring_view entry = found.name;
+        if (entry == L"." || entry == L"..") continue;
+        entries.push_back(DirEntry{utf8(entry), (found.attrib & _A_SUBDIR) != 0,
+                                   (found.attrib & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+    } while (::_wfindnext64i32(search, &found) == 0);
+    ::_findclose(search);
+    return entries;
+}
+
+bool makeDir(const std::string& path) { return ::_wmkdir(native(path).c_str()) == 0; }
+
+bool removeFile(const std::string& path) {
+    const std::wstring name = native(path);
+    // A read-only file can't be deleted until it is no longer read-only; if
+    // it still can't be, it is left as it was.
+    const DWORD attributes = attributesOf(name);
+    const bool readOnly = attributes != noAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (readOnly && !::SetFileAttributesW(name.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) return false;
+    if (::_wunlink(name.c_str()) == 0) return true;
+    if (readOnly) ::SetFileAttributesW(name.c_str(), attributes);
+    return false;
+}
+
+// ---- Files ----
+
+namespace {
+
+FILE* streamOf(const File& file) { return reinterpret_cast<FILE*>(file.handle()); }
+
+HANDLE systemHandleOf(FILE* stream) { return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream))); }
+
+// Every read and write goes straight to the file: the programs gather their
+// own, and sizes and positions then are the file's.
+File fileOf(FILE* stream) {
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    return File(reinterpret_cast<std::intptr_t>(stream));
+}
+
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (isOpen()) std::fclose(streamOf(*this));
+        handle_ = other.release();
+    }
+    return *this;
+}
+
+File::~File() {
+    if (isOpen()) std::fclose(streamOf(*this));
+}
+
+std::intptr_t File::release() {
+    const std::intptr_t handle = handle_;
+    handle_ = invalid;
+    return handle;
+}
+
+std::optional<std::size_t> File::read(void* buffer, std::size_t size) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t got = std::fread(bytes + done, 1, size - done, streamOf(*this));
+        done += got;
+        if (got == 0) break;
+    }
+    if (std::ferror(streamOf(*this))) return std::nullopt;
+    return done;
+}
+
+std::optional<std::size_t> File::readSome(void* buffer, std::size_t size) {
+    const std::size_t got = std::fread(buffer, 1, size, streamOf(*this));
+    if (std::ferror(streamOf(*this))) return std::nullopt;
+    return got;
+}
+
+bool File::write(const void* data, std::size_t size) {
+    if (size == 0) return true;
+    return std::fwrite(data, 1, size, streamOf(*this)) == size;
+}
+
+bool File::seek(std::uint64_t position) {
+    if (position > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    return ::_fseeki64(streamOf(*this), static_cast<__int64>(position), SEEK_SET) == 0;
+}
+
+std::optional<std::uint64_t> File::seekEnd() {
+    if (::_fseeki64(streamOf(*this), 0, SEEK_END) != 0) return std::nullopt;
+    const __int64 end = ::_ftelli64(streamOf(*this));
+    if (end < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(end);
+}
+
+std::optional<std::uint64_t> File::size() const {
+    const __int64 length = ::_filelengthi64(::_fileno(streamOf(*this)));
+    if (length < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(length);
+}
+
+std::optional<FileId> File::id() const {
+    std::optional<FileInfo> info = infoOf(systemHandleOf(streamOf(*this)));
+    if (!info) return std::nullopt;
+    return std::move(info->id);
+}
+
+bool File::close() {
+    if (!isOpen()) return true;
+    return std::fclose(reinterpret_cast<FILE*>(release())) == 0;
+}
+
+std::optional<File> openRead(const std::string& path, FileInfo* info) {
+    FILE* stream = nullptr;
+    if (::_wfopen_s(&stream, native(path).c_str(), L"rb") != 0 || stream == nullptr) return std::nullopt;
+    File file = fileOf(stream);
+    // Only a file on a disk: not a console, a printer port or a pipe.
+    const HANDLE handle = systemHandleOf(stream);
+    if (::GetFileType(handle) != FILE_TYPE_DISK) return std::nullopt;
+    const std::optional<FileInfo> opened = infoOf(handle);
+    if (!opened) return std::nullopt;
+    if (info != nullptr) *info = *opened;
+    return file;
+}
+
+std::optional<File> createFile(const std::string& path) {
+    // Created or emptied like "w+b" opens it, shared with no reader or
+    // writer, but open to deletion: an interrupt deletes the archive while
+    // the run still holds it.
+    const HANDLE handle = ::CreateFileW(native(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    // The archive is rewritten at byte 0 when it is complete, so only a file
+    // on a disk can hold it.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        return std::nullopt;
+    }
+    const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (descriptor == -1) {
+        ::CloseHandle(handle);
+        return std::nullopt;
+    }
+    FILE* stream = ::_wfdopen(descriptor, L"r+b");
+    if (stream == nullptr) {
+        ::_close(descriptor);
+        return std::nullopt;
+    }
+    return fileOf(stream);
+}
+
+KernelCopy kernelCopy(File&, File&, std::size_t) { return {KernelCopy::Status::refused, 0}; }
+
+// ---- Interrupts ----
+
+namespace {
+
+std::atomic<const char*> interruptMessage{nullptr};
+// The file an interrupt deletes, held with its own lock, which is never held
+// during a write: a main thread stuck writing to a full pipe or a paused
+// console can't keep the file from being deleted.
+SRWLOCK removesLock = SRWLOCK_INIT;
+std::wstring interruptRemoves;
+bool interruptRemovesSet = false;
+
+// Runs on a thread of its own while the main thread goes on. It deletes the
+// file first, then waits for any write of the main thread to finish, says
+// what was gathered and its message, and ends the process without returning.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        break;
+    default:
+        return FALSE;
+    }
+    interrupting.store(true);
+    ::AcquireSRWLockExclusive(&removesLock);
+    if (interruptRemovesSet) ::DeleteFileW(interruptRemoves.c_str());
+    ::AcquireSRWLockExclusive(&errorLock);
+    flushPending();
+    if (const char* message = interruptMessage.load()) writeAll(message, std::strlen(message));
+    // No exit handlers: the main thread stops wherever it is.
+    ::TerminateProcess(::GetCurrentProcess(), 1);
+    return TRUE;
+}
+
+}  // namespace
+
+void catchInterrupts(const char* message) {
+    interruptMessage.store(message);
+    // Ctrl-C may have been turned off for the process by its starter.
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+void removeOnInterrupt(const char* path) {
+    std::wstring name = path != nullptr ? native(path) : std::wstring();
+    const Lock lock(removesLock);
+    interruptRemoves.swap(name);
+    interruptRemovesSet = path != nullptr;
+}
+
+}  // namespace platform
