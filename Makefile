@@ -46,3 +46,5 @@ package: release windows
 	cd $(WIN64) && cpack -G ZIP
 	cd $(WIN32) && cpack -G ZIP
 	packaging/check $(RELEASE)/veskal_*.deb $(WIN64)/veskal-*-win64.zip $(WIN32)/veskal-*-win32.zip
+
+include fuzz/Makefile.inc

@@ -1,7 +1,5 @@
 #include "unpacker/footer.h"
 
-#include <algorithm>
-
 #include "archive/records.h"
 
 namespace unpacker {
@@ -14,8 +12,16 @@ std::uint64_t footerSizeOf(std::uint64_t fileSize, std::uint32_t offsetFooter) {
     return (fileSize - offsetFooter - (archive::archiveHeaderSize - 1)) / archive::footerEntrySize;
 }
 
-bool footerInOrder(const std::vector<std::uint32_t>& memberStarts) {
-    return std::is_sorted(memberStarts.begin(), memberStarts.end());
+bool footerComplete(std::uint64_t fileSize, std::uint32_t offsetFooter, std::uint64_t footerSize) {
+    return fileSize - archive::archiveHeaderSize - offsetFooter >= footerSize * archive::footerEntrySize;
+}
+
+bool continuesInOrder(FooterOrder& order, const std::vector<std::uint32_t>& starts) {
+    for (const std::uint32_t start : starts) {
+        if (start < order.previous || start > order.offsetFooter) return false;
+        order.previous = start;
+    }
+    return true;
 }
 
 }  // namespace unpacker

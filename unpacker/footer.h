@@ -15,9 +15,21 @@ bool membersFit(std::uint64_t fileSize, std::uint32_t offsetFooter);
 // whole entry still counts it. Only meaningful when membersFit.
 std::uint64_t footerSizeOf(std::uint64_t fileSize, std::uint32_t offsetFooter);
 
-// Whether the member starts, with offsetFooter appended as the last entry,
-// never decrease: then every member lies inside the payload in order and
-// every length is the difference of two neighbouring entries.
-bool footerInOrder(const std::vector<std::uint32_t>& memberStarts);
+// Whether the file holds every byte of the footer's `footerSize` entries;
+// false when the last one is cut short.
+bool footerComplete(std::uint64_t fileSize, std::uint32_t offsetFooter, std::uint64_t footerSize);
+
+// Follows the footer's member starts piece by piece, so that a footer out of
+// order is found without holding more of it than has been read. The starts,
+// with offsetFooter appended as the last entry, must never decrease: then
+// every member lies inside the payload in order and every length is the
+// difference of two neighbouring entries.
+struct FooterOrder {
+    std::uint32_t offsetFooter = 0;
+    std::uint32_t previous = 0;  // the last start seen
+};
+
+// Whether `starts`, the next entries of the footer, keep it in order.
+bool continuesInOrder(FooterOrder& order, const std::vector<std::uint32_t>& starts);
 
 }  // namespace unpacker

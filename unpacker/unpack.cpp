@@ -1,5 +1,6 @@
 #include "unpacker/unpack.h"
 
+#include <algorithm>
 #include <new>
 #include <optional>
 #include <string>
@@ -55,6 +56,8 @@ struct Extraction {
 
 // Footer entries are counted in 32 bits.
 constexpr std::uint64_t maxFooterSize = 0xFFFFFFFFu;
+// Footer entries read and checked at a time.
+constexpr std::uint64_t footerPiece = 16384;
 
 Failure archiveFailure(const char* format, const Archive& archive) {
     return Failure{formatText(format, archive.path.c_str())};
@@ -89,20 +92,37 @@ Outcome readMemberStarts(Archive& archive) {
     // refused like one that claims none.
     if (footerSize == 0 || footerSize > maxFooterSize) return archiveFailure(text::badFooterSize, archive);
 
-    const auto count = static_cast<std::uint32_t>(footerSize);
     if (footerSize + 1 > archive.memberStarts.max_size()) return archiveFailure(text::noTableMemory, archive);
-    try {
-        archive.memberStarts.reserve(static_cast<std::size_t>(footerSize + 1));
-    } catch (const std::bad_alloc&) {
-        return archiveFailure(text::noTableMemory, archive);
-    }
-
     if (!archive.file.seek(archive::archiveHeaderSize + std::uint64_t{archive.offsetFooter})) {
         return archiveFailure(text::seekFooter, archive);
     }
-    if (!archive::readFooter(archive.file, count, archive.memberStarts)) return archiveFailure(text::shortFooter, archive);
-    archive.memberStarts.push_back(archive.offsetFooter);
-    if (!footerInOrder(archive.memberStarts)) return archiveFailure(text::invalidFooter, archive);
+
+    // The footer is read and checked in pieces, and the table grows only by
+    // entries found in order, so a hostile footer costs no more memory than
+    // the part of it read before it is refused, and a huge one is refused
+    // at its first wrong entry. A footer cut short is reported as short
+    // whatever its entries are, as reading all of it first would.
+    const bool complete = footerComplete(*fileSize, archive.offsetFooter, footerSize);
+    FooterOrder order{archive.offsetFooter, 0};
+    std::vector<std::uint32_t> piece;
+    for (std::uint64_t done = 0; done < footerSize;) {
+        const auto now = static_cast<std::uint32_t>(std::min(footerPiece, footerSize - done));
+        if (!archive::readFooter(archive.file, now, piece)) return archiveFailure(text::shortFooter, archive);
+        if (!continuesInOrder(order, piece)) {
+            return archiveFailure(complete ? text::invalidFooter : text::shortFooter, archive);
+        }
+        try {
+            archive.memberStarts.insert(archive.memberStarts.end(), piece.begin(), piece.end());
+        } catch (const std::bad_alloc&) {
+            return archiveFailure(text::noTableMemory, archive);
+        }
+        done += now;
+    }
+    try {
+        archive.memberStarts.push_back(archive.offsetFooter);
+    } catch (const std::bad_alloc&) {
+        return archiveFailure(text::noTableMemory, archive);
+    }
     return std::nullopt;
 }
 
