@@ -13,6 +13,7 @@
 
 #include "console/frame.h"
 #include "console/text.h"
+#include "support/archives.h"
 #include "support/paused.h"
 #include "support/run.h"
 #include "support/scratch.h"
@@ -21,35 +22,21 @@ namespace {
 
 namespace fs = std::filesystem;
 using console::formatText;
+using testsupport::archiveOf;
 using testsupport::Bytes;
+using testsupport::differences;
+using testsupport::Files;
+using testsupport::headerOf;
 using testsupport::memberBytes;
 using testsupport::readFile;
 using testsupport::RunOptions;
 using testsupport::RunResult;
+using testsupport::snapshot;
 using testsupport::u32le;
 using testsupport::writeFile;
 
-// Entries below a folder by relative path: a file by its bytes, a directory
-// as "<dir>", a link as "-> " and its target.
-using Files = std::map<std::string, Bytes>;
-
 const std::string usage = "usage:\n unveskal [ -? | -h | filename.nm3 ]\n\n";
 const Bytes directory = "<dir>";
-
-Bytes headerOf(std::uint32_t offsetFooter, std::uint32_t reserved = 0) {
-    return Bytes("GNM3", 4) + u32le(reserved) + u32le(offsetFooter);
-}
-
-// The archive the packer writes for `members`, the index first.
-Bytes archiveOf(const std::vector<Bytes>& members) {
-    Bytes payload;
-    Bytes footer;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i > 0) footer += u32le(static_cast<std::uint32_t>(payload.size()));
-        payload += members[i];
-    }
-    return headerOf(static_cast<std::uint32_t>(payload.size())) + payload + footer;
-}
 
 // An archive of `payload` with the footer given entry by entry, and `extra`
 // bytes after it.
@@ -57,42 +44,6 @@ Bytes archiveWithFooter(const Bytes& payload, const std::vector<std::uint32_t>& 
     Bytes bytes = headerOf(static_cast<std::uint32_t>(payload.size())) + payload;
     for (const std::uint32_t entry : entries) bytes += u32le(entry);
     return bytes + extra;
-}
-
-Files snapshot(const std::string& dir) {
-    Files files;
-    if (!fs::exists(fs::symlink_status(dir))) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const std::string name = entry.path().lexically_relative(dir);
-        if (entry.is_symlink()) {
-            files[name] = "-> " + fs::read_symlink(entry.path()).string();
-        } else if (entry.is_directory()) {
-            files[name] = directory;
-        } else {
-            files[name] = readFile(entry.path());
-        }
-    }
-    return files;
-}
-
-// What tells two sets of entries apart, by name and size; empty when they
-// are equal.
-std::string differences(const Files& actual, const Files& expected) {
-    std::string text;
-    const auto describe = [](const Files& files, const std::string& name) {
-        const auto found = files.find(name);
-        return found == files.end() ? std::string("missing") : std::to_string(found->second.size()) + " bytes";
-    };
-    std::set<std::string> names;
-    for (const auto& entry : actual) names.insert(entry.first);
-    for (const auto& entry : expected) names.insert(entry.first);
-    for (const std::string& name : names) {
-        const auto a = actual.find(name);
-        const auto e = expected.find(name);
-        if (a != actual.end() && e != expected.end() && a->second == e->second) continue;
-        text += name + ": " + describe(actual, name) + ", expected " + describe(expected, name) + "\n";
-    }
-    return text;
 }
 
 unsigned versionOf(const Bytes& member) {

@@ -9,6 +9,7 @@
 #include "archive/io.h"
 #include "archive/records.h"
 #include "console/copy.h"
+#include "console/failure.h"
 #include "console/frame.h"
 #include "console/text.h"
 #include "platform/platform.h"
@@ -20,13 +21,10 @@ namespace unpacker {
 
 namespace {
 
+using console::Failure;
 using console::formatText;
+using console::Outcome;
 using console::say;
-
-struct Failure {
-    std::string message;
-};
-using Outcome = std::optional<Failure>;
 
 // The archive as the run reads it.
 struct Archive {

@@ -17,6 +17,7 @@
 
 #include "console/frame.h"
 #include "console/text.h"
+#include "support/archives.h"
 #include "support/run.h"
 #include "support/scratch.h"
 
@@ -25,24 +26,14 @@ namespace {
 namespace fs = std::filesystem;
 using console::formatText;
 using testsupport::Bytes;
+using testsupport::Files;
 using testsupport::memberBytes;
 using testsupport::readFile;
 using testsupport::RunResult;
+using testsupport::snapshot;
 using testsupport::writeFile;
 
-using Files = std::map<std::string, Bytes>;
-
 const char* const kinds[] = {"open", "create", "read", "write", "seek", "close", "list", "remove"};
-
-Files snapshot(const std::string& dir) {
-    Files files;
-    if (!fs::exists(dir)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const std::string name = entry.path().lexically_relative(dir);
-        files[name] = entry.is_directory() ? Bytes("<dir>") : readFile(entry.path());
-    }
-    return files;
-}
 
 // One run with a fault planned, and what the injection saw.
 struct FaultRun {

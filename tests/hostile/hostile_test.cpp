@@ -18,6 +18,7 @@
 
 #include "console/frame.h"
 #include "console/text.h"
+#include "support/archives.h"
 #include "support/paused.h"
 #include "support/run.h"
 #include "support/scratch.h"
@@ -26,10 +27,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using console::formatText;
+using testsupport::archiveOf;
 using testsupport::Bytes;
+using testsupport::headerOf;
 using testsupport::memberBytes;
 using testsupport::readFile;
 using testsupport::RunResult;
+using testsupport::snapshot;
 using testsupport::u32le;
 using testsupport::writeFile;
 
@@ -48,19 +52,6 @@ const bool quarantineOff = [] {
 constexpr double timeBoundSeconds = 10;
 
 constexpr std::uint64_t fourGiB = std::uint64_t{1} << 32;
-
-Bytes headerOf(std::uint32_t offsetFooter) { return Bytes("GNM3\0\0\0\0", 8) + u32le(offsetFooter); }
-
-// The archive the packer writes for `members`, the index first.
-Bytes archiveOf(const std::vector<Bytes>& members) {
-    Bytes payload;
-    Bytes footer;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i > 0) footer += u32le(static_cast<std::uint32_t>(payload.size()));
-        payload += members[i];
-    }
-    return headerOf(static_cast<std::uint32_t>(payload.size())) + payload + footer;
-}
 
 // `bytes` followed by a hole up to `size` bytes.
 void writeSparse(const std::string& path, const Bytes& bytes, std::uint64_t size) {
@@ -100,26 +91,6 @@ void expectBounded(const Measured& run) {
     EXPECT_LT(run.seconds, timeBoundSeconds);
     EXPECT_GT(run.peakKb, 0);
     EXPECT_LT(run.peakKb, memoryBoundKb);
-}
-
-// Every entry below `dir` by relative path: files by their bytes, the rest by
-// their kind.
-std::map<std::string, Bytes> snapshot(const std::string& dir) {
-    std::map<std::string, Bytes> files;
-    if (!fs::exists(dir)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const std::string name = entry.path().lexically_relative(dir);
-        if (entry.is_symlink()) {
-            files[name] = "-> " + fs::read_symlink(entry.path()).string();
-        } else if (entry.is_directory()) {
-            files[name] = "<dir>";
-        } else if (entry.is_fifo()) {
-            files[name] = "<fifo>";
-        } else {
-            files[name] = readFile(entry.path());
-        }
-    }
-    return files;
 }
 
 // The packer's order of further members: ASCII letters folded to upper

@@ -10,12 +10,14 @@
 #include <map>
 
 #include "console/frame.h"
+#include "support/archives.h"
 #include "support/run.h"
 #include "support/scratch.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::archiveOf;
 using testsupport::Bytes;
 using testsupport::memberBytes;
 using testsupport::readFile;
@@ -59,19 +61,7 @@ const std::string packerUsage =
     "usage:\n veskal.exe [ -? | -h | -i:indexfile.nti -r:routefile.nm2 -o:outfile.nm3 [foldername] ]\n\n";
 const std::string unpackerUsage = "usage:\n unveskal.exe [ -? | -h | filename.nm3 ]\n\n";
 
-// The archive of `members`: the index, the route file, the further files.
-Bytes archiveOf(const std::vector<Bytes>& members) {
-    Bytes payload;
-    Bytes footer;
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i > 0) footer += testsupport::u32le(static_cast<std::uint32_t>(payload.size()));
-        payload += members[i];
-    }
-    return Bytes("GNM3\0\0\0\0", 8) + testsupport::u32le(static_cast<std::uint32_t>(payload.size())) + payload +
-           footer;
-}
-
-using Files = std::map<std::string, Bytes>;
+using testsupport::Files;
 
 // The regular files right inside `dir`, by name.
 Files filesIn(const std::string& dir) {

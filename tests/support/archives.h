@@ -1,0 +1,31 @@
+// Archives built byte by byte, and folders captured whole, for comparing
+// what the programs wrote and left.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/scratch.h"
+
+namespace testsupport {
+
+// The 12-byte archive header.
+Bytes headerOf(std::uint32_t offsetFooter, std::uint32_t reserved = 0);
+
+// The archive the packer writes for `members`: the index first, then the
+// route file, then the further .nm2 files.
+Bytes archiveOf(const std::vector<Bytes>& members);
+
+// Entries below a folder by relative path: a file by its bytes, a directory
+// as "<dir>", a FIFO as "<fifo>", a link as "-> " and its target (links are
+// not followed). A missing folder gives none.
+using Files = std::map<std::string, Bytes>;
+Files snapshot(const std::string& dir);
+
+// What tells two sets of entries apart, by name and size; empty when they
+// are equal.
+std::string differences(const Files& actual, const Files& expected);
+
+}  // namespace testsupport
