@@ -28,6 +28,7 @@ using testsupport::differences;
 using testsupport::Files;
 using testsupport::headerOf;
 using testsupport::memberBytes;
+using testsupport::packedBefore;
 using testsupport::readFile;
 using testsupport::RunOptions;
 using testsupport::RunResult;
@@ -48,20 +49,6 @@ Bytes archiveWithFooter(const Bytes& payload, const std::vector<std::uint32_t>& 
 
 unsigned versionOf(const Bytes& member) {
     return static_cast<unsigned char>(member[4]) | static_cast<unsigned char>(member[5]) << 8;
-}
-
-// The packer's order of further members: ASCII letters folded to upper
-// case, ties broken by the exact bytes.
-bool packedBefore(const std::string& left, const std::string& right) {
-    const auto folded = [](std::string name) {
-        for (char& c : name) {
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        }
-        return name;
-    };
-    const std::string a = folded(left);
-    const std::string b = folded(right);
-    return a != b ? a < b : left < right;
 }
 
 class Unpacker : public ::testing::Test {

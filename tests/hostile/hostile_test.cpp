@@ -31,6 +31,7 @@ using testsupport::archiveOf;
 using testsupport::Bytes;
 using testsupport::headerOf;
 using testsupport::memberBytes;
+using testsupport::packedBefore;
 using testsupport::readFile;
 using testsupport::RunResult;
 using testsupport::snapshot;
@@ -91,20 +92,6 @@ void expectBounded(const Measured& run) {
     EXPECT_LT(run.seconds, timeBoundSeconds);
     EXPECT_GT(run.peakKb, 0);
     EXPECT_LT(run.peakKb, memoryBoundKb);
-}
-
-// The packer's order of further members: ASCII letters folded to upper
-// case, ties broken by the exact bytes.
-bool packedBefore(const std::string& left, const std::string& right) {
-    const auto folded = [](std::string name) {
-        for (char& c : name) {
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        }
-        return name;
-    };
-    const std::string a = folded(left);
-    const std::string b = folded(right);
-    return a != b ? a < b : left < right;
 }
 
 class HostileArchive : public ::testing::Test {

@@ -21,6 +21,18 @@ Bytes archiveOf(const std::vector<Bytes>& members) {
     return headerOf(static_cast<std::uint32_t>(payload.size())) + payload + footer;
 }
 
+bool packedBefore(const std::string& left, const std::string& right) {
+    const auto folded = [](std::string name) {
+        for (char& c : name) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        }
+        return name;
+    };
+    const std::string a = folded(left);
+    const std::string b = folded(right);
+    return a != b ? a < b : left < right;
+}
+
 Files snapshot(const std::string& dir) {
     Files files;
     if (!fs::exists(dir)) return files;

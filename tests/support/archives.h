@@ -18,6 +18,11 @@ Bytes headerOf(std::uint32_t offsetFooter, std::uint32_t reserved = 0);
 // route file, then the further .nm2 files.
 Bytes archiveOf(const std::vector<Bytes>& members);
 
+// The packer's order of further members, worked out here independently of
+// the packer: ASCII letters folded to upper case, ties broken by the exact
+// bytes.
+bool packedBefore(const std::string& left, const std::string& right);
+
 // Entries below a folder by relative path: a file by its bytes, a directory
 // as "<dir>", a FIFO as "<fifo>", a link as "-> " and its target (links are
 // not followed). A missing folder gives none.

@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 using testsupport::archiveOf;
 using testsupport::Bytes;
 using testsupport::memberBytes;
+using testsupport::packedBefore;
 using testsupport::readFile;
 using testsupport::RunOptions;
 using testsupport::RunResult;
@@ -864,20 +865,6 @@ TEST_F(Wine, ArchiveIsNeverDeletedNorOverwritten) {
                                                   {"copy.nm3", bytes},
                                                   {"west_00001.nm2", bytes}}));
     EXPECT_EQ(readFile(base + "/west.nm3"), bytes);
-}
-
-// The packer's order of further members: ASCII letters folded to upper
-// case, ties broken by the exact bytes.
-bool packedBefore(const std::string& left, const std::string& right) {
-    const auto folded = [](std::string name) {
-        for (char& c : name) {
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        }
-        return name;
-    };
-    const std::string a = folded(left);
-    const std::string b = folded(right);
-    return a != b ? a < b : left < right;
 }
 
 TEST_F(Wine, RandomAtlasComesBackByteForByte) {
