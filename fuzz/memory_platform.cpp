@@ -236,6 +236,8 @@ std::optional<FileInfo> fileInfo(const std::string& path) {
     return infoOf(*node);
 }
 
+LinkChain followLinks(const std::string& path) { return LinkChain{{}, path}; }
+
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
     if (!memoryfs::isDir(dir)) return std::nullopt;
     std::vector<DirEntry> entries;
@@ -362,8 +364,30 @@ KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
     return {KernelCopy::Status::copied, count};
 }
 
+bool startProcess() { return true; }
+
+bool File::truncate(std::uint64_t length) {
+    OpenFile* file = openFile(handle_);
+    if (file == nullptr || !file->writable) return false;
+    file->bytes->resize(static_cast<std::size_t>(length));
+    return true;
+}
+
+bool emptyFile(const std::string& path) {
+    Node* node = find(path);
+    if (node == nullptr || node->directory) return false;
+    node->bytes->clear();
+    return true;
+}
+
+std::optional<File> createOutput(const std::string& path) { return createFile(path); }
+
+bool closeOutput(File& output) { return output.close(); }
+
+void forgetOutput() {}
+
 void catchInterrupts(const char*) {}
 
-void removeOnInterrupt(const char*) {}
+void endInterrupts() {}
 
 }  // namespace platform

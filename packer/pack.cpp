@@ -56,31 +56,38 @@ constexpr MemberKind routeMember{text::shortNm2Header, archive::minNm2Version, t
 constexpr MemberKind nm2Member{text::shortNm2Header, archive::minNm2Version, text::badNm2Version, text::nm2Progress};
 
 // The archive while it is being written: unless it is finished, leaving
-// scope closes and deletes it.
+// scope cuts it to 0 bytes, so that no other name of the file keeps any of
+// it, and deletes it. From its creation until the run has said its last
+// line, an interrupt does the same.
 class PartialArchive {
 public:
-    PartialArchive(platform::File file, const std::string& path) : file_(std::move(file)), path_(path) {
-        platform::removeOnInterrupt(path_.c_str());
-    }
+    PartialArchive(platform::File file, const std::string& path) : file_(std::move(file)), path_(path) {}
     PartialArchive(const PartialArchive&) = delete;
     PartialArchive& operator=(const PartialArchive&) = delete;
     ~PartialArchive() {
         if (finished_) return;
-        file_.close();
+        if (file_.isOpen()) {
+            file_.truncate(0);
+            file_.close();
+        } else {
+            platform::emptyFile(path_);
+        }
         // Deleted before the interrupt forgets it, so that no moment is left
         // in which an interrupt would leave it behind.
         platform::removeFile(path_);
-        platform::removeOnInterrupt(nullptr);
+        platform::forgetOutput();
     }
 
     platform::File& file() { return file_; }
 
-    // Closes the archive; true when everything written reached the disk and
-    // the archive is kept.
+    // Closes the archive and, once everything said so far is out, keeps it;
+    // false when what was written didn't all reach the file.
     bool finish() {
-        finished_ = file_.close();
-        if (finished_) platform::removeOnInterrupt(nullptr);
-        return finished_;
+        if (!platform::closeOutput(file_)) return false;
+        console::flushSaid();
+        platform::endInterrupts();
+        finished_ = true;
+        return true;
     }
 
 private:
@@ -167,26 +174,31 @@ Outcome recordEnd(const Packing& run, std::vector<std::uint32_t>& memberEnds, st
 }
 
 // The input that the output path names, if it names one: the index or route
-// file, a listed .nm2 file, or a .nm2 name not yet made in the atlas folder
-// that the listing would meet once the archive exists.
+// file or a listed .nm2 file, whatever links lead there, or a .nm2 name not
+// yet made in the atlas folder that the listing would meet once the archive
+// exists there, also through a link that leads nowhere yet.
 std::optional<std::string> inputNamedByOutput(const AtlasPaths& paths,
                                               const std::vector<platform::DirEntry>& nm2Entries) {
-    const platform::PathParts parts = platform::splitPath(paths.outFile);
-    const std::optional<platform::FileId> outDirId = platform::fileId(parts.drive + parts.dir);
-    const bool insideAtlas = outDirId && outDirId == platform::fileId(paths.atlasDir);
+    const std::optional<platform::FileInfo> atlas = platform::fileInfo(paths.atlasDir);
     const std::optional<platform::FileInfo> out = platform::fileInfo(paths.outFile);
     if (!out) {
+        const std::string target = platform::followLinks(paths.outFile).target;
+        const platform::PathParts parts = platform::splitPath(target);
         const std::string name = parts.name + parts.ext;
-        if (insideAtlas && matchesNm2(name)) return console::joinPath(paths.atlasDir, name);
+        const std::optional<platform::FileId> targetDir = platform::fileId(parts.drive + parts.dir);
+        if (atlas && targetDir == atlas->id && matchesNm2(name)) return console::joinPath(paths.atlasDir, name);
         return std::nullopt;
     }
     if (out->id == platform::fileId(paths.indexFile)) return paths.indexFile;
     if (out->id == platform::fileId(paths.routeFile)) return paths.routeFile;
-    // A file with one name outside the atlas folder can only be met there
-    // through a link, so only links need a look then.
-    const bool onlyLinks = !insideAtlas && out->links == 1;
+    const bool sameDevice = atlas && atlas->id.device == out->id.device && atlas->id.path.empty();
     for (const platform::DirEntry& entry : nm2Entries) {
-        if (entry.isDirectory || (onlyLinks && !entry.isLink)) continue;
+        if (entry.isDirectory) continue;
+        // The listing's own number answers for a file that is no link.
+        if (entry.inode != 0 && !entry.isLink) {
+            if (sameDevice && entry.inode == out->id.inode) return console::joinPath(paths.atlasDir, entry.name);
+            continue;
+        }
         const std::string path = console::joinPath(paths.atlasDir, entry.name);
         if (out->id == platform::fileId(path)) return path;
     }
@@ -196,7 +208,7 @@ std::optional<std::string> inputNamedByOutput(const AtlasPaths& paths,
 // Writes the archive: header, index, route file, the further .nm2 files,
 // footer and final header.
 Outcome writeArchive(const AtlasPaths& paths, const std::vector<platform::DirEntry>& nm2Entries) {
-    std::optional<platform::File> created = platform::createFile(paths.outFile);
+    std::optional<platform::File> created = platform::createOutput(paths.outFile);
     if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
     PartialArchive archive(std::move(*created), paths.outFile);
     Packing run{archive, paths.outFile, console::BlockWriter(archive.file())};

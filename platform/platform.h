@@ -18,6 +18,13 @@ namespace platform {
 // The separator used when paths are built.
 extern const char separator;
 
+// Readies the process before anything else runs: the standard streams are
+// open (on the null device where they were closed), so that no file the run
+// opens can take the place of one of them, and a write to a closed pipe or
+// past the file-size limit fails as a value instead of ending the process.
+// False when the streams can't be made safe; the run must not go on then.
+bool startProcess();
+
 // The program's arguments as UTF-8 strings, argv[0] included.
 std::vector<std::string> arguments(int argc, char** argv);
 
@@ -74,10 +81,24 @@ struct FileId {
 };
 std::optional<FileId> fileId(const std::string& path);
 
+// The symbolic links that lead from a path to the file it names, followed
+// one by one through its last part; a path that is no link has none.
+struct LinkChain {
+    std::vector<FileId> links;  // each link's own identity, in order
+    // Where the last link leads (the path itself when it is no link): the
+    // file an open reaches, or creates when nothing is there.
+    std::string target;
+};
+LinkChain followLinks(const std::string& path);
+
 struct DirEntry {
     std::string name;
     bool isDirectory = false;  // links followed
     bool isLink = false;       // a symbolic link, whatever it points to
+    // The entry's own file number on the folder's device, as the listing
+    // gives it (a link's own, not its target's); 0 where the listing gives
+    // none.
+    std::uint64_t inode = 0;
 };
 // Every entry of `dir` except "." and ".."; nullopt when it can't be listed.
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir);
@@ -109,6 +130,8 @@ public:
     // Writes all of `size` bytes; false on any failure.
     bool write(const void* data, std::size_t size);
     bool seek(std::uint64_t position);
+    // Sets the file's length, cutting or extending it; the position stays.
+    bool truncate(std::uint64_t length);
     std::optional<std::uint64_t> seekEnd();
     std::optional<std::uint64_t> size() const;
     std::optional<FileId> id() const;
@@ -136,6 +159,18 @@ std::optional<File> openRead(const std::string& path, FileInfo* info = nullptr);
 // Creates a file for reading and writing, or empties an existing one.
 std::optional<File> createFile(const std::string& path);
 
+// Cuts an existing file to 0 bytes by its path.
+bool emptyFile(const std::string& path);
+
+// createFile for the archive a run writes, registered in the same step, with
+// no moment for an interrupt in between, as the file an interrupt cuts to 0
+// bytes and deletes. It stays registered until forgetOutput or
+// endInterrupts; closeOutput closes it, after which an interrupt reaches it
+// by its path.
+std::optional<File> createOutput(const std::string& path);
+bool closeOutput(File& output);
+void forgetOutput();
+
 // Moves up to `size` bytes from the current position of `source` to the
 // current position of `target` inside the kernel where the platform can.
 // `refused` covers every failure: the kernel may refuse for reasons of its
@@ -148,14 +183,15 @@ struct KernelCopy {
 };
 KernelCopy kernelCopy(File& source, File& target, std::size_t size);
 
-// From now on SIGINT, SIGTERM and SIGHUP (or the console's break keys) end
-// the run at once: the file named by removeOnInterrupt is deleted, the text
-// gathered for the standard error stream and then `message` are written, and
-// the exit status is 1. `message` must outlive the run.
+// From now on SIGINT, SIGTERM, SIGHUP and SIGQUIT (or the console's break
+// keys and its closing) end the run at once: the output registered by
+// createOutput is cut to 0 bytes and deleted, the text gathered for the
+// standard error stream and then `message` are written, and the exit status
+// is 1. `message` must outlive the run.
 void catchInterrupts(const char* message);
 
-// The file an interrupt deletes; nullptr for none. `path` must stay valid
-// until it is replaced.
-void removeOnInterrupt(const char* path);
+// The run has done its work and said everything: interrupts no longer end
+// it, and the output stays.
+void endInterrupts();
 
 }  // namespace platform

@@ -2,8 +2,10 @@
 #include "platform/platform.h"
 
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -17,15 +19,62 @@ namespace platform {
 
 const char separator = '/';
 
+bool startProcess() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, those below it being open.
+        const int standIn = ::open("/dev/null", O_RDWR);
+        if (standIn != fd) return false;
+    }
+    // The writes then fail with EPIPE and EFBIG, which the run reports.
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+    return true;
+}
+
 std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 namespace {
 
-// Async-signal-safe.
+sigset_t interruptSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&signals, signal);
+    return signals;
+}
+
+// Holds interrupts back while it lives; one that comes meanwhile is taken
+// when it ends.
+class InterruptsHeld {
+public:
+    InterruptsHeld() {
+        const sigset_t signals = interruptSignals();
+        ::pthread_sigmask(SIG_BLOCK, &signals, &before_);
+    }
+    ~InterruptsHeld() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+private:
+    sigset_t before_;
+};
+
+// Waits until the standard error stream takes more: it may be non-blocking
+// and full for a moment. Async-signal-safe.
+bool waitForErrors() {
+    pollfd stream{STDERR_FILENO, POLLOUT, 0};
+    for (;;) {
+        if (::poll(&stream, 1, -1) >= 0) return (stream.revents & POLLOUT) != 0;
+        if (errno != EINTR) return false;
+    }
+}
+
+// Async-signal-safe. What a stream that is gone can't take is dropped.
 void writeAll(const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t put = ::write(STDERR_FILENO, data, size);
         if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno == EAGAIN && waitForErrors()) continue;
         if (put <= 0) return;
         data += put;
         size -= static_cast<std::size_t>(put);
@@ -34,8 +83,7 @@ void writeAll(const char* data, std::size_t size) {
 
 // Text for the standard error stream, which the interrupt handler reads too:
 // the bytes from pendingFlushed up to pendingLength are complete and not yet
-// written. A piece no larger than a pipe's atomic write is written whole or
-// not at all, so an interrupt during its write doesn't show part of it twice.
+// written.
 constexpr std::size_t pendingCapacity = 4096;
 char pendingText[pendingCapacity];
 std::atomic<std::size_t> pendingLength{0};
@@ -45,6 +93,43 @@ void writePending() {
     const std::size_t length = pendingLength.load();
     const std::size_t flushed = pendingFlushed.load();
     if (flushed < length) writeAll(pendingText + flushed, length - flushed);
+}
+
+// While the main thread writes pending text, an interrupt can't know whether
+// the write has happened: it only leaves word, and the main thread takes it
+// once it has noted what the write did, so that nothing shows twice.
+std::atomic<bool> inErrorWrite{false};
+std::atomic<bool> interruptWaiting{false};
+
+std::atomic<const char*> interruptMessage{nullptr};
+// The output an interrupt cuts and deletes, changed only while interrupts
+// are held back: its path, and its descriptor while it is open.
+std::string outputPath;
+std::atomic<const char*> outputName{nullptr};
+std::atomic<int> outputFd{-1};
+
+// Ends the run as an interrupt does. Async-signal-safe.
+[[noreturn]] void interruptNow() {
+    if (const char* path = outputName.load()) {
+        // Cut first, so that no other name of the file keeps its bytes.
+        const int open = outputFd.load();
+        const int fd = open >= 0 ? open : ::open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            [[maybe_unused]] const int cut = ::ftruncate(fd, 0);
+        }
+        ::unlink(path);
+    }
+    writePending();
+    if (const char* message = interruptMessage.load()) writeAll(message, std::strlen(message));
+    ::_exit(1);
+}
+
+extern "C" void onInterrupt(int) {
+    if (inErrorWrite.load()) {
+        interruptWaiting.store(true);
+        return;
+    }
+    interruptNow();
 }
 
 struct FlushAtExit {
@@ -68,11 +153,23 @@ void flushErrors() {
     const std::size_t length = pendingLength.load();
     std::size_t flushed = pendingFlushed.load();
     while (flushed < length) {
+        inErrorWrite.store(true);
         const ssize_t put = ::write(STDERR_FILENO, pendingText + flushed, length - flushed);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) break;
-        flushed += static_cast<std::size_t>(put);
-        pendingFlushed.store(flushed);
+        const int error = errno;
+        if (put > 0) {
+            flushed += static_cast<std::size_t>(put);
+            pendingFlushed.store(flushed);
+        }
+        inErrorWrite.store(false);
+        if (interruptWaiting.load()) {
+            const sigset_t signals = interruptSignals();
+            ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+            interruptNow();
+        }
+        if (put > 0 || (put < 0 && error == EINTR)) continue;
+        if (put < 0 && error == EAGAIN && waitForErrors()) continue;
+        // A stream that is gone: what it can't take is dropped.
+        break;
     }
     pendingLength.store(0);
     pendingFlushed.store(0);
@@ -187,6 +284,22 @@ std::optional<FileInfo> fileInfo(const std::string& path) {
     return infoOf(info);
 }
 
+LinkChain followLinks(const std::string& path) {
+    LinkChain chain{{}, path};
+    // As many hops as the kernel follows before it gives up.
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (::lstat(chain.target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+        std::string to(PATH_MAX, '\0');
+        const ssize_t length = ::readlink(chain.target.c_str(), to.data(), to.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= to.size()) break;
+        to.resize(static_cast<std::size_t>(length));
+        chain.links.push_back(idOf(info));
+        chain.target = isAbsolute(to) ? to : splitPath(chain.target).dir + to;
+    }
+    return chain;
+}
+
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
     const std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
     if (!stream) return std::nullopt;
@@ -200,7 +313,8 @@ std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
         }
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
-        DirEntry item{std::string(name), entry->d_type == DT_DIR, entry->d_type == DT_LNK};
+        DirEntry item{std::string(name), entry->d_type == DT_DIR, entry->d_type == DT_LNK,
+                      static_cast<std::uint64_t>(entry->d_ino)};
         struct stat info {};
         if (entry->d_type == DT_UNKNOWN &&
             ::fstatat(::dirfd(stream.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -278,6 +392,13 @@ bool File::seek(std::uint64_t position) {
     return ::lseek(fdOf(*this), static_cast<off_t>(position), SEEK_SET) == static_cast<off_t>(position);
 }
 
+bool File::truncate(std::uint64_t length) {
+    for (;;) {
+        if (::ftruncate(fdOf(*this), static_cast<off_t>(length)) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
 std::optional<std::uint64_t> File::seekEnd() {
     const off_t end = ::lseek(fdOf(*this), 0, SEEK_END);
     if (end < 0) return std::nullopt;
@@ -338,29 +459,44 @@ KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
     }
 }
 
-namespace {
+bool emptyFile(const std::string& path) { return ::truncate(path.c_str(), 0) == 0; }
 
-std::atomic<const char*> interruptMessage{nullptr};
-std::atomic<const char*> interruptRemoves{nullptr};
-
-// Only async-signal-safe calls from here on.
-extern "C" void onInterrupt(int) {
-    if (const char* path = interruptRemoves.load()) ::unlink(path);
-    writePending();
-    if (const char* message = interruptMessage.load()) writeAll(message, std::strlen(message));
-    ::_exit(1);
+std::optional<File> createOutput(const std::string& path) {
+    const InterruptsHeld held;
+    std::optional<File> file = createFile(path);
+    if (!file) return std::nullopt;
+    outputPath = path;
+    outputName.store(outputPath.c_str());
+    outputFd.store(fdOf(*file));
+    return file;
 }
 
-}  // namespace
+bool closeOutput(File& output) {
+    const InterruptsHeld held;
+    outputFd.store(-1);
+    return output.close();
+}
+
+void forgetOutput() {
+    const InterruptsHeld held;
+    outputName.store(nullptr);
+    outputFd.store(-1);
+    outputPath.clear();
+}
 
 void catchInterrupts(const char* message) {
     interruptMessage.store(message);
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigfillset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::sigaction(signal, &action, nullptr);
 }
 
-void removeOnInterrupt(const char* path) { interruptRemoves.store(path); }
+void endInterrupts() {
+    const sigset_t signals = interruptSignals();
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    outputName.store(nullptr);
+    outputFd.store(-1);
+}
 
 }  // namespace platform

@@ -167,6 +167,10 @@ struct FlushAtExit {
 
 }  // namespace
 
+// Messages go to the standard error handle, which no file the run opens can
+// take, and Windows has no signals for a closed pipe or the file-size limit.
+bool startProcess() { return true; }
+
 std::vector<std::string> arguments(int argc, char** argv) {
     int count = 0;
     LPWSTR* wideArguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
@@ -347,6 +351,9 @@ std::optional<FileId> fileId(const std::string& path) {
 
 std::optional<FileInfo> fileInfo(const std::string& path) { return infoOf(path); }
 
+// Links are left to the system here: a path leads where it names.
+LinkChain followLinks(const std::string& path) { return LinkChain{{}, path}; }
+
 // ---- Folders ----
 
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
@@ -453,6 +460,11 @@ bool File::seek(std::uint64_t position) {
     return ::_fseeki64(streamOf(*this), static_cast<__int64>(position), SEEK_SET) == 0;
 }
 
+bool File::truncate(std::uint64_t length) {
+    if (length > static_cast<std::uint64_t>(INT64_MAX)) return false;
+    return ::_chsize_s(::_fileno(streamOf(*this)), static_cast<__int64>(length)) == 0;
+}
+
 std::optional<std::uint64_t> File::seekEnd() {
     if (::_fseeki64(streamOf(*this), 0, SEEK_END) != 0) return std::nullopt;
     const __int64 end = ::_ftelli64(streamOf(*this));
@@ -518,21 +530,38 @@ std::optional<File> createFile(const std::string& path) {
 
 KernelCopy kernelCopy(File&, File&, std::size_t) { return {KernelCopy::Status::refused, 0}; }
 
+namespace {
+
+bool emptyFile(const std::wstring& name) {
+    const HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(handle);
+    return true;
+}
+
+}  // namespace
+
+bool emptyFile(const std::string& path) { return emptyFile(native(path)); }
+
 // ---- Interrupts ----
 
 namespace {
 
 std::atomic<const char*> interruptMessage{nullptr};
-// The file an interrupt deletes, held with its own lock, which is never held
-// during a write: a main thread stuck writing to a full pipe or a paused
-// console can't keep the file from being deleted.
+// The output an interrupt cuts and deletes, held with its own lock, which is
+// never held during a write: a main thread stuck writing to a full pipe or a
+// paused console can't keep the file from being deleted.
 SRWLOCK removesLock = SRWLOCK_INIT;
-std::wstring interruptRemoves;
-bool interruptRemovesSet = false;
+std::wstring outputName;
+bool outputSet = false;
+HANDLE outputHandle = nullptr;  // while the run holds it open
+bool interruptsEnded = false;
 
-// Runs on a thread of its own while the main thread goes on. It deletes the
-// file first, then waits for any write of the main thread to finish, says
-// what was gathered and its message, and ends the process without returning.
+// Runs on a thread of its own while the main thread goes on. It cuts the
+// output to 0 bytes and deletes it first, then waits for any write of the
+// main thread to finish, says what was gathered and its message, and ends
+// the process without returning.
 BOOL WINAPI onConsoleEvent(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
@@ -544,9 +573,23 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     default:
         return FALSE;
     }
-    interrupting.store(true);
     ::AcquireSRWLockExclusive(&removesLock);
-    if (interruptRemovesSet) ::DeleteFileW(interruptRemoves.c_str());
+    if (interruptsEnded) {
+        // The run is complete and has said everything: it ends as it is.
+        ::ReleaseSRWLockExclusive(&removesLock);
+        return TRUE;
+    }
+    interrupting.store(true);
+    if (outputSet) {
+        // Cut first, so that no other name of the file keeps its bytes.
+        if (outputHandle != nullptr) {
+            FILE_END_OF_FILE_INFO end{};
+            ::SetFileInformationByHandle(outputHandle, FileEndOfFileInfo, &end, sizeof end);
+        } else {
+            emptyFile(outputName);
+        }
+        ::DeleteFileW(outputName.c_str());
+    }
     ::AcquireSRWLockExclusive(&errorLock);
     flushPending();
     if (const char* message = interruptMessage.load()) writeAll(message, std::strlen(message));
@@ -557,6 +600,30 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 
 }  // namespace
 
+std::optional<File> createOutput(const std::string& path) {
+    std::wstring name = native(path);
+    const Lock lock(removesLock);
+    std::optional<File> file = createFile(path);
+    if (!file) return std::nullopt;
+    outputName.swap(name);
+    outputSet = true;
+    outputHandle = systemHandleOf(streamOf(*file));
+    return file;
+}
+
+bool closeOutput(File& output) {
+    const Lock lock(removesLock);
+    outputHandle = nullptr;
+    return output.close();
+}
+
+void forgetOutput() {
+    const Lock lock(removesLock);
+    outputSet = false;
+    outputHandle = nullptr;
+    outputName.clear();
+}
+
 void catchInterrupts(const char* message) {
     interruptMessage.store(message);
     // Ctrl-C may have been turned off for the process by its starter.
@@ -564,11 +631,11 @@ void catchInterrupts(const char* message) {
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-void removeOnInterrupt(const char* path) {
-    std::wstring name = path != nullptr ? native(path) : std::wstring();
+void endInterrupts() {
     const Lock lock(removesLock);
-    interruptRemoves.swap(name);
-    interruptRemovesSet = path != nullptr;
+    interruptsEnded = true;
+    outputSet = false;
+    outputHandle = nullptr;
 }
 
 }  // namespace platform

@@ -197,7 +197,7 @@ TEST_F(Packer, AtlasFolderChecks) {
 TEST_F(Packer, UnreadableWorkingDirectory) {
     fs::create_directory(dir / "doomed");
     const RunResult run = testsupport::runProgram(
-        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" -i:a -r:b -o:c", VESKAL_PATH}, {dir.path()});
+        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" -i:a -r:b -o:c", VESKAL_PATH}, testsupport::inFolder(dir.path()));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, console::bannerText() + " Can't locate current working directory\n");
 }
@@ -294,6 +294,13 @@ TEST_F(Packer, OutputNamingAnInputIsRefusedBeforeAnythingIsTouched) {
     writeFile(atlas + "/more.nm2", memberBytes("MORE", 16, 4));
     fs::create_hard_link(atlas + "/more.nm2", dir / "alias.nm3");
     fs::create_symlink(atlas + "/atlas.nti", dir / "index-link.nm3");
+    // Links to a further member: relative, in a chain, absolute from
+    // elsewhere; and one that leads to a new .nm2 name in the atlas.
+    fs::create_symlink("atlas/more.nm2", dir / "more-link.nm3");
+    fs::create_symlink("more-link.nm3", dir / "chain.nm3");
+    fs::create_directory(dir / "elsewhere");
+    fs::create_symlink(atlas + "/more.nm2", dir / "elsewhere/far.nm3");
+    fs::create_symlink("atlas/new.nm2", dir / "dangling.nm3");
     const auto before = snapshot(dir.path());
 
     const std::vector<std::pair<std::string, std::string>> cases{
@@ -302,6 +309,10 @@ TEST_F(Packer, OutputNamingAnInputIsRefusedBeforeAnythingIsTouched) {
         {dir / "index-link.nm3", atlas + "/atlas.nti"},
         {dir / "alias.nm3", atlas + "/more.nm2"},
         {atlas + "/NEW.NM2", atlas + "/NEW.NM2"},
+        {"more-link.nm3", atlas + "/more.nm2"},
+        {"chain.nm3", atlas + "/more.nm2"},
+        {"elsewhere/far.nm3", atlas + "/more.nm2"},
+        {"dangling.nm3", atlas + "/new.nm2"},
     };
     for (const auto& [target, input] : cases) {
         const RunResult run = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:" + target, atlas});
@@ -310,6 +321,7 @@ TEST_F(Packer, OutputNamingAnInputIsRefusedBeforeAnythingIsTouched) {
         EXPECT_EQ(snapshot(dir.path()), before) << target;
     }
     EXPECT_FALSE(testsupport::fileExists(atlas + "/NEW.NM2"));
+    EXPECT_FALSE(testsupport::fileExists(atlas + "/new.nm2"));
 
     // An archive inside the atlas folder is fine when it isn't an .nm2 name.
     const RunResult run = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:atlas/atlas.nm3", "atlas"});
@@ -355,6 +367,24 @@ TEST_F(Packer, PayloadBeyondFourGibibytesIsRefusedAtOnce) {
     EXPECT_FALSE(testsupport::fileExists(out));
 }
 
+TEST_F(Packer, FailureLeavesNoArchiveBytesUnderAnotherName) {
+    writeFile(atlas + "/bad.nm2", memberBytes("BADD", 15, 4));
+    const std::string target = dir / "target.nm3";
+    for (const bool symbolic : {true, false}) {
+        writeFile(target, "an older archive");
+        if (symbolic) {
+            fs::create_symlink(target, out);
+        } else {
+            fs::create_hard_link(target, out);
+        }
+        const RunResult run = packAtlas();
+        EXPECT_EQ(run.status, 1);
+        EXPECT_TRUE(run.err.ends_with(" Non valid version [0xf] route file [" + atlas + "/bad.nm2].\n")) << run.err;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(out))) << symbolic;
+        EXPECT_EQ(readFile(target), "") << symbolic;
+    }
+}
+
 TEST_F(Packer, InterruptRemovesTheUnfinishedArchive) {
     // Members long enough that their lines go out before they are copied.
     writeFile(atlas + "/a.nm2", memberBytes("AAAA", 16, 300000, 7));
@@ -362,8 +392,10 @@ TEST_F(Packer, InterruptRemovesTheUnfinishedArchive) {
     const std::string firstLong = start() + indexLine() + routeLine() + "   -   nm2 file [" + atlas + "/a.nm2]";
     const std::string secondLong = firstLong + " - Ok\n   -   nm2 file [" + atlas + "/b.nm2]";
     const auto before = snapshot(atlas);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         writeFile(out, "an older archive");
+        fs::remove(dir / "other-name.nm3");
+        fs::create_hard_link(out, dir / "other-name.nm3");
         RunOptions options;
         options.workingDir = dir.path();
         options.timeoutSeconds = 20;
@@ -378,6 +410,7 @@ TEST_F(Packer, InterruptRemovesTheUnfinishedArchive) {
         EXPECT_EQ(run.status, 1) << signal;
         EXPECT_EQ(run.err, secondLong + " Interrupted.\n") << signal;
         EXPECT_FALSE(testsupport::fileExists(out)) << signal;
+        EXPECT_EQ(readFile(dir / "other-name.nm3"), "") << signal;
     }
     EXPECT_EQ(snapshot(atlas), before);
 }

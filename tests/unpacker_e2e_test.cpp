@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -251,7 +252,7 @@ TEST_F(Unpacker, FolderIsEmptiedOfFilesBeforeTheArchiveIsOpened) {
                           {"keep/inner.nm2", "inner"},
                           {"to-elsewhere", "-> " + dir / "elsewhere"}};
 
-    // Even when the archive proves missing,
+    // Even when the archive proves missing
     fillFolder();
     RunResult run = unveskal({archive});
     EXPECT_EQ(run.status, 1);
@@ -260,15 +261,23 @@ TEST_F(Unpacker, FolderIsEmptiedOfFilesBeforeTheArchiveIsOpened) {
     EXPECT_EQ(readFile(dir / "outside.txt"), "outside");
     EXPECT_EQ(snapshot(dir / "elsewhere"), (Files{{"far.nm2", "far"}}));
 
-    // or is a directory,
+    // A directory is never an archive: given as the archive, as the folder
+    // itself, or as "." from inside the folder, nothing is emptied.
     fillFolder();
+    const Files filled = snapshot(folder);
     fs::create_directory(archive);
-    run = unveskal({archive});
-    EXPECT_EQ(run.err, start() + " File " + archive + " NOT found.\n");
-    EXPECT_EQ(snapshot(folder), remaining);
+    for (const auto& [operand, workingDir, shown] : {std::tuple{archive, dir.path(), archive},
+                                                     std::tuple{folder, dir.path(), folder},
+                                                     std::tuple{std::string("."), folder, folder}}) {
+        run = unveskal({operand}, testsupport::inFolder(workingDir));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, start(operand, folder) + " File " + shown + " NOT found.\n");
+        EXPECT_EQ(snapshot(folder), filled) << operand;
+    }
     fs::remove(archive);
+    fs::remove_all(folder);
 
-    // or not an archive,
+    // or is not an archive,
     fillFolder();
     writeFile(archive, "GNM4 and then some more bytes");
     run = unveskal({archive});
@@ -618,10 +627,52 @@ TEST_F(Unpacker, ArchiveIsNeverDeletedNorOverwritten) {
     EXPECT_EQ(readFile(named), bytes);
 }
 
+TEST_F(Unpacker, EmptyingSparesTheArchiveAndTheLinksOfItsName) {
+    const std::vector<Bytes> members{index, route, more};
+    const Bytes bytes = archiveOf(members);
+    struct Case {
+        std::string archive;                                      // where the bytes are
+        std::vector<std::pair<std::string, std::string>> links;  // name, target
+        std::string operand;
+        std::string folder;
+        std::string baseName;
+    };
+    const std::vector<Case> cases{
+        // The name leads into a folder that its folder name leads to,
+        {"d/real.nm3", {{"west.nm3", "d/real.nm3"}, {"west.nm2", "d"}}, "west.nm3", "west.nm2", "west"},
+        // or straight into its folder;
+        {"west.nm2/real.nm3", {{"west.nm3", "west.nm2/real.nm3"}}, "west.nm3", "west.nm2", "west"},
+        // the folder is the name's own, and the name a link elsewhere.
+        {"b/real.nm3", {{"a/w.nm2", "."}, {"a/w.nm3", "../b/real.nm3"}}, "a/w.nm3", "a/w.nm2", "w"},
+    };
+    for (const Case& row : cases) {
+        const testsupport::ScratchDir here;
+        fs::create_directories(fs::path(here / row.archive).parent_path());
+        writeFile(here / row.archive, bytes);
+        for (const auto& [name, target] : row.links) {
+            fs::create_directories(fs::path(here / name).parent_path());
+            fs::create_symlink(target, here / name);
+        }
+        writeFile(here / row.folder + "/old.txt", "old");
+
+        const RunResult run = unveskal({row.operand}, testsupport::inFolder(here.path()));
+        SCOPED_TRACE(row.operand + " -> " + row.archive);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, start(row.operand, here / row.folder) + sizes(bytes.size(), 2) +
+                               memberLines(members, row.baseName));
+        EXPECT_EQ(readFile(here / row.operand), bytes);
+        for (const auto& [name, target] : row.links) EXPECT_TRUE(fs::is_symlink(here / name)) << name;
+        EXPECT_FALSE(fs::exists(here / row.folder + "/old.txt"));
+        for (const auto& [name, member] : extracted(members, row.baseName)) {
+            EXPECT_EQ(readFile(here / row.folder + "/" + name), member) << name;
+        }
+    }
+}
+
 TEST_F(Unpacker, UnreadableWorkingDirectory) {
     fs::create_directory(dir / "doomed");
     const RunResult run = testsupport::runProgram(
-        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" west.nm3", UNVESKAL_PATH}, {dir.path()});
+        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" west.nm3", UNVESKAL_PATH}, testsupport::inFolder(dir.path()));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, console::bannerText() + "NM3 file name : west.nm3\n File west.nm3 NOT found.\n");
 
@@ -629,7 +680,7 @@ TEST_F(Unpacker, UnreadableWorkingDirectory) {
     writeFile(archive, archiveOf({index, route}));
     fs::create_directory(dir / "doomed");
     const RunResult absolute = testsupport::runProgram(
-        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" \"$1\"", UNVESKAL_PATH, archive}, {dir.path()});
+        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" \"$1\"", UNVESKAL_PATH, archive}, testsupport::inFolder(dir.path()));
     EXPECT_EQ(absolute.status, 0);
     EXPECT_EQ(readFile(folder + "/west_00000.nm2"), route);
 }
@@ -691,7 +742,7 @@ protected:
 
         const std::string packed = dir / (name + ".nm3");
         const RunResult pack = testsupport::runProgram(
-            VESKAL_PATH, {"-i:Atlas.nti", "-r:Route.Nm2", "-o:" + packed, atlasDir}, {dir.path()});
+            VESKAL_PATH, {"-i:Atlas.nti", "-r:Route.Nm2", "-o:" + packed, atlasDir}, testsupport::inFolder(dir.path()));
         ASSERT_EQ(pack.status, 0) << pack.err;
         const Bytes bytes = readFile(packed);
 

@@ -1,5 +1,7 @@
 #include "unpacker/folder.h"
 
+#include <algorithm>
+
 #include "console/path.h"
 
 namespace unpacker {
@@ -22,22 +24,32 @@ bool prepareFolder(const std::string& folderPath) {
     return false;
 }
 
-bool emptyFolder(const std::string& folderPath, const std::optional<platform::FileId>& archiveId) {
+bool emptyFolder(const std::string& folderPath, const KeptFiles& kept) {
     const std::optional<std::vector<platform::DirEntry>> entries = platform::listDir(folderPath);
     if (!entries) return false;
-    bool holdsArchive = false;
+    const std::optional<platform::FileInfo> folder = platform::fileInfo(folderPath);
+    const auto isKept = [&](const platform::FileId& id) {
+        return id == kept.archive || std::find(kept.links.begin(), kept.links.end(), id) != kept.links.end();
+    };
+    bool holdsKept = false;
     for (const platform::DirEntry& entry : *entries) {
         if (entry.isDirectory) continue;
         const std::string path = console::joinPath(folderPath, entry.name);
-        // The folder may be a link to the archive's own directory, or hold
-        // another name of the archive; a link to it goes as a link.
-        if (archiveId && !entry.isLink && platform::fileId(path) == archiveId) {
-            holdsArchive = true;
+        // The listing's own number names the entry itself, a link included;
+        // where it gives none, the file the entry leads to is asked for.
+        std::optional<platform::FileId> id;
+        if (entry.inode != 0 && folder && folder->id.path.empty()) {
+            id = platform::FileId{folder->id.device, entry.inode, {}};
+        } else {
+            id = platform::fileId(path);
+        }
+        if (id && isKept(*id)) {
+            holdsKept = true;
             continue;
         }
         platform::removeFile(path);
     }
-    return holdsArchive;
+    return holdsKept;
 }
 
 }  // namespace unpacker

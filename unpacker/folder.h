@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -17,11 +18,16 @@ std::string folderPathOf(const std::string& archivePath);
 // member file can't be created.
 bool prepareFolder(const std::string& folderPath);
 
+// What emptying the folder must never delete: the archive, under whatever
+// name, and the links by which the name the user gave reaches it.
+struct KeptFiles {
+    std::optional<platform::FileId> archive;
+    std::vector<platform::FileId> links;
+};
+
 // Deletes every entry of `folderPath` that is not a directory, links by
 // their own name; sub-directories stay with their contents, and failures are
-// ignored. The archive is never deleted: `archiveId`, given when the folder
-// may hold the archive under a name of its own, is kept whatever that name;
-// true when the folder holds it.
-bool emptyFolder(const std::string& folderPath, const std::optional<platform::FileId>& archiveId);
+// ignored. Entries that are one of `kept` stay; true when there was one.
+bool emptyFolder(const std::string& folderPath, const KeptFiles& kept);
 
 }  // namespace unpacker

@@ -197,18 +197,18 @@ Outcome unpack(const char* operand) {
     Destination destination{folderPathOf(archive.path), platform::splitPath(archive.path).name, std::nullopt};
     say(formatText(text::folderPath, destination.folderPath.c_str()));
 
-    if (!prepareFolder(destination.folderPath)) return Failure{text::notDirectory};
-    // The folder is emptied before the archive is opened. It can hold the
-    // archive under a name of its own only when it is the archive's own
-    // folder or the archive has more than one name.
-    const std::optional<platform::FileInfo> archiveInfo = platform::fileInfo(archive.path);
-    const platform::PathParts parts = platform::splitPath(archive.path);
-    const bool mayHoldArchive =
-        archiveInfo && (archiveInfo->links > 1 || platform::fileId(parts.drive + parts.dir) ==
-                                                      platform::fileId(destination.folderPath));
-    const std::optional<platform::FileId> archiveId =
-        mayHoldArchive ? std::optional<platform::FileId>(archiveInfo->id) : std::nullopt;
-    if (emptyFolder(destination.folderPath, archiveId)) destination.archiveInFolder = archiveId;
+    // A directory is never an archive: no folder is made or emptied for it,
+    // and opening it fails as for a missing archive.
+    if (platform::pathKind(archive.path) == platform::PathKind::directory) {
+        if (platform::pathKind(destination.folderPath) == platform::PathKind::other) return Failure{text::notDirectory};
+    } else {
+        if (!prepareFolder(destination.folderPath)) return Failure{text::notDirectory};
+        // The folder is emptied before the archive is opened; it may hold the
+        // archive, or a link of the user's name for it, under a name of its
+        // own.
+        const KeptFiles kept{platform::fileId(archive.path), platform::followLinks(archive.path).links};
+        if (emptyFolder(destination.folderPath, kept)) destination.archiveInFolder = kept.archive;
+    }
 
     if (Outcome failed = openArchive(archive)) return failed;
     if (Outcome failed = readMemberStarts(archive)) return failed;

@@ -44,13 +44,14 @@ struct FaultRun {
 
 class EnvironmentFor {
 public:
-    EnvironmentFor(const std::string& fault, bool kernelCopy, const std::string& log) {
-        ::setenv("VESKAL_FAULT", fault.c_str(), 1);
+    EnvironmentFor(const std::string& fault, bool kernelCopy, const std::string& log, const char* plan = "VESKAL_FAULT") {
+        ::setenv(plan, fault.c_str(), 1);
         ::setenv("VESKAL_FAULT_LOG", log.c_str(), 1);
         ::setenv("VESKAL_NO_KERNEL_COPY", kernelCopy ? "0" : "1", 1);
     }
     ~EnvironmentFor() {
         ::unsetenv("VESKAL_FAULT");
+        ::unsetenv("VESKAL_INTERRUPT");
         ::unsetenv("VESKAL_FAULT_LOG");
         ::unsetenv("VESKAL_NO_KERNEL_COPY");
     }
@@ -59,11 +60,11 @@ public:
 };
 
 FaultRun runWithFault(const std::string& program, const std::vector<std::string>& args, const std::string& fault,
-                      bool kernelCopy, const std::string& log) {
+                      bool kernelCopy, const std::string& log, const char* plan = "VESKAL_FAULT") {
     fs::remove(log);
     FaultRun result;
     {
-        const EnvironmentFor environment(fault, kernelCopy, log);
+        const EnvironmentFor environment(fault, kernelCopy, log, plan);
         result.run = testsupport::runProgram(program, args, testsupport::timeoutAfter(30));
     }
     std::istringstream lines(testsupport::fileExists(log) ? readFile(log) : Bytes());
@@ -193,6 +194,68 @@ TEST_P(PackerFaults, EveryFailurePointEndsCleanly) {
         EXPECT_GT(failurePoints, 0) << "no " << kind << " call was ever made";
     }
 }
+
+// An interrupt right after every call of every kind, writes to the standard
+// error stream included: the run ends with status 1 and its transcript up to
+// then followed by " Interrupted." once, nothing said twice; the older file
+// at the output's name is either untouched or gone, never emptied or left
+// holding an archive, and no other name of it keeps any bytes.
+class PackerInterrupts : public ::testing::TestWithParam<const char*> {
+protected:
+    Atlas atlas;
+    const std::string log = atlas.dir / "faults.log";
+};
+
+TEST_P(PackerInterrupts, NoMomentLeavesAnArchiveOrAnEmptiedFile) {
+    const std::string kind = GetParam();
+    const std::string out = atlas.dir / "atlas.nm3";
+    const std::string otherName = atlas.dir / "other-name";
+    const std::vector<std::string> args{"-i:atlas.nti", "-r:route.nm2", "-o:" + out, atlas.folder};
+    const Files inputs = snapshot(atlas.folder);
+    const Bytes older = "an older archive";
+    const auto prepare = [&] {
+        fs::remove(out);
+        fs::remove(otherName);
+        writeFile(out, older);
+        fs::create_hard_link(out, otherName);
+    };
+
+    prepare();
+    const FaultRun faultless = runWithFault(VESKAL_FAULTS_PATH, args, "none:0", true, log, "VESKAL_INTERRUPT");
+    ASSERT_EQ(faultless.run.status, 0) << faultless.run.err;
+    const std::string interrupted = " Interrupted.\n";
+
+    int interruptions = 0;
+    for (int n = 1;; ++n) {
+        ASSERT_LT(n, 500) << "the run never runs out of " << kind << " calls";
+        prepare();
+        const FaultRun run =
+            runWithFault(VESKAL_FAULTS_PATH, args, kind + ":" + std::to_string(n), true, log, "VESKAL_INTERRUPT");
+        SCOPED_TRACE(kind + ":" + std::to_string(n));
+        EXPECT_FALSE(run.run.timedOut);
+        EXPECT_EQ(snapshot(atlas.folder), inputs) << "an input changed";
+        if (run.run.status == 0) {
+            EXPECT_EQ(run.run.err, faultless.run.err);
+            break;
+        }
+        ++interruptions;
+        EXPECT_EQ(run.run.status, 1) << run.run.err;
+        ASSERT_TRUE(run.run.err.ends_with(interrupted)) << run.run.err;
+        EXPECT_EQ(occurrences(run.run.err, interrupted), 1u) << run.run.err;
+        const std::string before = run.run.err.substr(0, run.run.err.size() - interrupted.size());
+        EXPECT_EQ(faultless.run.err.compare(0, before.size(), before), 0) << "said twice or astray:\n" << run.run.err;
+        const Bytes other = readFile(otherName);
+        if (fs::exists(out)) {
+            EXPECT_EQ(readFile(out), older) << "emptied or rewritten, and left";
+        } else {
+            EXPECT_EQ(other, "") << "another name keeps the archive's bytes";
+        }
+    }
+    EXPECT_GT(interruptions, 0) << "no " << kind << " call was ever made";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PackerInterrupts,
+                         ::testing::Values("open", "create", "read", "write", "seek", "close", "list", "say"));
 
 // A fresh folder is created; a used one holds files of an earlier run that
 // must go, and a sub-folder that stays.

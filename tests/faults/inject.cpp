@@ -12,9 +12,14 @@
 //                            every file created or written after it
 //   VESKAL_NO_KERNEL_COPY=1  copy_file_range always refuses (EXDEV), as
 //                            between two file systems, without being counted
+//   VESKAL_INTERRUPT=kind:N  nothing fails; SIGINT comes right after the Nth
+//                            call of the kind has been made; the kind "say"
+//                            counts writes to the standard error stream
 //
-// Writes to the standard error stream are never failed nor counted.
+// Writes to the standard error stream are never failed, and counted only as
+// "say".
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +50,7 @@ struct Plan {
     std::string kind;
     long long failAt = 0;  // 0: nothing fails
     long long calls = 0;   // calls of `kind` so far
+    bool interrupts = false;  // the call is made, then SIGINT comes
     bool injected = false;
     bool noKernelCopy = false;
     std::string log;
@@ -53,7 +59,9 @@ struct Plan {
 Plan& plan() {
     static Plan instance = [] {
         Plan made;
-        if (const char* fault = std::getenv("VESKAL_FAULT")) {
+        const char* interrupt = std::getenv("VESKAL_INTERRUPT");
+        made.interrupts = interrupt != nullptr;
+        if (const char* fault = made.interrupts ? interrupt : std::getenv("VESKAL_FAULT")) {
             const std::string_view text = fault;
             const std::size_t colon = text.find(':');
             if (colon != std::string_view::npos) {
@@ -82,7 +90,7 @@ void note(const std::string& line) {
 // Counts a call of each kind it belongs to; true when this call is to fail.
 bool failsNow(std::initializer_list<std::string_view> kinds, const char* call, const std::string& detail) {
     Plan& current = plan();
-    if (current.failAt <= 0 || current.injected) return false;
+    if (current.failAt <= 0 || current.injected || current.interrupts) return false;
     for (const std::string_view kind : kinds) {
         if (kind != current.kind) continue;
         if (++current.calls == current.failAt) {
@@ -113,6 +121,21 @@ int failWith(int error) {
     return -1;
 }
 
+// Counts a call of `kind` that has been made; SIGINT comes after the planned
+// one. The call's result and errno are kept.
+template <typename Result>
+Result interruptAfter(const char* kind, Result result) {
+    Plan& current = plan();
+    if (!current.interrupts || current.injected || kind != current.kind) return result;
+    if (++current.calls == current.failAt) {
+        current.injected = true;
+        const int error = errno;
+        ::raise(SIGINT);
+        errno = error;
+    }
+    return result;
+}
+
 }  // namespace
 
 extern "C" {
@@ -120,42 +143,42 @@ extern "C" {
 int __wrap_open(const char* path, int flags, ...) {
     if ((flags & O_CREAT) == 0) {
         if (failsNow({"open"}, "open", path)) return failWith(EACCES);
-        return __real_open(path, flags);
+        return interruptAfter("open", __real_open(path, flags));
     }
     std::va_list args;
     va_start(args, flags);
     const auto mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
     if (failsNow({"create"}, "open", path)) return failWith(EACCES);
-    return noteAfter(__real_open(path, flags, mode), "open", path);
+    return interruptAfter("create", noteAfter(__real_open(path, flags, mode), "open", path));
 }
 
 int __wrap_mkdir(const char* path, mode_t mode) {
     if (failsNow({"create"}, "mkdir", path)) return failWith(EACCES);
-    return noteAfter(__real_mkdir(path, mode), "mkdir", path);
+    return interruptAfter("create", noteAfter(__real_mkdir(path, mode), "mkdir", path));
 }
 
 ssize_t __wrap_read(int fd, void* buffer, size_t size) {
     if (failsNow({"read"}, "read", fdDetail(fd))) return failWith(EIO);
-    return __real_read(fd, buffer, size);
+    return interruptAfter("read", __real_read(fd, buffer, size));
 }
 
 ssize_t __wrap_write(int fd, const void* data, size_t size) {
-    if (fd == STDERR_FILENO) return __real_write(fd, data, size);
+    if (fd == STDERR_FILENO) return interruptAfter("say", __real_write(fd, data, size));
     if (failsNow({"write"}, "write", fdDetail(fd))) return failWith(ENOSPC);
-    return noteAfter(__real_write(fd, data, size), "write", fdDetail(fd));
+    return interruptAfter("write", noteAfter(__real_write(fd, data, size), "write", fdDetail(fd)));
 }
 
 ssize_t __wrap_copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t size, unsigned flags) {
     if (plan().noKernelCopy) return failWith(EXDEV);
     if (failsNow({"read", "write"}, "copy_file_range", fdDetail(out))) return failWith(EIO);
-    return noteAfter(__real_copy_file_range(in, inOffset, out, outOffset, size, flags), "copy_file_range",
-                     fdDetail(out));
+    return interruptAfter("write", noteAfter(__real_copy_file_range(in, inOffset, out, outOffset, size, flags),
+                                             "copy_file_range", fdDetail(out)));
 }
 
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
     if (failsNow({"seek"}, "lseek", fdDetail(fd))) return failWith(EINVAL);
-    return __real_lseek(fd, offset, whence);
+    return interruptAfter("seek", __real_lseek(fd, offset, whence));
 }
 
 int __wrap_close(int fd) {
@@ -164,7 +187,7 @@ int __wrap_close(int fd) {
         __real_close(fd);
         return failWith(EIO);
     }
-    return __real_close(fd);
+    return interruptAfter("close", __real_close(fd));
 }
 
 int __wrap_closedir(DIR* dir) {
@@ -180,7 +203,7 @@ DIR* __wrap_opendir(const char* path) {
         errno = EACCES;
         return nullptr;
     }
-    return __real_opendir(path);
+    return interruptAfter("list", __real_opendir(path));
 }
 
 struct dirent* __wrap_readdir(DIR* dir) {
@@ -188,12 +211,12 @@ struct dirent* __wrap_readdir(DIR* dir) {
         errno = EIO;
         return nullptr;
     }
-    return __real_readdir(dir);
+    return interruptAfter("list", __real_readdir(dir));
 }
 
 int __wrap_unlink(const char* path) {
     if (failsNow({"remove"}, "unlink", path)) return failWith(EACCES);
-    return __real_unlink(path);
+    return interruptAfter("remove", __real_unlink(path));
 }
 
 }  // extern "C"

@@ -11,7 +11,19 @@ struct RunOptions {
     std::string workingDir;        // empty: the test's own
     long long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes; -1 leaves it as it is
     int timeoutSeconds = 60;       // the child is killed after this
+    std::vector<int> closed;       // standard streams the child starts without
+    // Where the child's standard error goes: a pipe that is read, a pipe
+    // whose reading end is closed, or a non-blocking pipe that is full when
+    // the child starts and read only a moment later.
+    enum class Errors { collected, brokenPipe, stalled };
+    Errors errors = Errors::collected;
 };
+
+inline RunOptions inFolder(const std::string& workingDir) {
+    RunOptions options;
+    options.workingDir = workingDir;
+    return options;
+}
 
 inline RunOptions limitedTo(long long fileSizeLimit) {
     RunOptions options;
