@@ -1,0 +1,114 @@
+// The file system under both programs, passed in: the packer and the
+// unpacker reach files only through these operations, so that the same
+// procedures run on the real disk, in memory, or with a failure planted at
+// any call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fs {
+
+// Identifies a file whatever path reaches it. Where a file system can't be
+// trusted to number its files, `path` holds the file's full path in one
+// case, so that files compare by name without regard to case; elsewhere it
+// is empty. Some systems number files in 128 bits: then `inodeHigh` holds
+// the upper half.
+struct FileId {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t inodeHigh = 0;
+    std::string path;
+    friend bool operator==(const FileId&, const FileId&) = default;
+};
+
+// What a path names, links followed.
+enum class Kind { missing, directory, file, other };
+
+struct Status {
+    Kind kind = Kind::missing;
+    FileId id;
+    std::uint64_t size = 0;
+    std::uint64_t links = 1;  // names the file has in the file system
+};
+
+struct Entry {
+    std::string name;
+    bool isDirectory = false;  // links followed
+    bool isLink = false;       // a symbolic link, whatever it leads to
+    // The entry's own file number on the folder's device, as the listing
+    // gives it (a link's own, not its target's); 0 where the listing gives
+    // none.
+    std::uint64_t inode = 0;
+    // False when the name doesn't lead back to this entry (it can't be
+    // written in UTF-8 without loss, or the listing showed it for more than
+    // one entry): such an entry can be neither opened nor deleted.
+    bool nameKept = true;
+};
+
+// The symbolic links that lead from a path to the file it names, followed
+// one by one through its last part; a path that is no link has none.
+struct LinkChain {
+    std::vector<FileId> links;  // each link's own identity, in order
+    // Where the last link leads (the path itself when it is no link): the
+    // file an open reaches, or creates when nothing is there.
+    std::string target;
+};
+
+enum class Access { exists, read, readWrite };
+
+// An open file; closed, if still open, when it is destroyed. Positions and
+// sizes are 64-bit.
+class File {
+public:
+    virtual ~File() = default;
+
+    // Reads until `size` bytes are in or the file ends; nullopt on a read
+    // error.
+    [[nodiscard]] virtual std::optional<std::size_t> read(void* buffer, std::size_t size) = 0;
+    // One read of at most `size` bytes: 0 at the end of the file, possibly
+    // fewer bytes before it; nullopt on a read error.
+    [[nodiscard]] virtual std::optional<std::size_t> readSome(void* buffer, std::size_t size) = 0;
+    // Writes all of `size` bytes; false on any failure.
+    [[nodiscard]] virtual bool write(const void* data, std::size_t size) = 0;
+    [[nodiscard]] virtual bool seek(std::uint64_t position) = 0;
+    [[nodiscard]] virtual std::optional<std::uint64_t> seekEnd() = 0;
+    // Sets the file's length, cutting or extending it; the position stays.
+    [[nodiscard]] virtual bool truncate(std::uint64_t length) = 0;
+    [[nodiscard]] virtual std::optional<Status> status() = 0;
+    // Closes the file and reports whether everything written reached it.
+    [[nodiscard]] virtual bool close() = 0;
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+
+    // The process's current directory; nullopt when it can't be read.
+    [[nodiscard]] virtual std::optional<std::string> currentDir() = 0;
+    // What `path` names, links followed.
+    [[nodiscard]] virtual Status status(const std::string& path) = 0;
+    [[nodiscard]] virtual LinkChain followLinks(const std::string& path) = 0;
+    [[nodiscard]] virtual bool access(const std::string& path, Access access) = 0;
+    // Every entry of `dir` except "." and ".."; nullopt when it can't be
+    // listed whole.
+    [[nodiscard]] virtual std::optional<std::vector<Entry>> list(const std::string& dir) = 0;
+    // Opens an existing regular file (links followed) for reading; anything
+    // else, a FIFO or a device included, can't be opened, and opening never
+    // blocks.
+    [[nodiscard]] virtual std::unique_ptr<File> openRead(const std::string& path) = 0;
+    // Creates a regular file for reading and writing, or empties an
+    // existing one (links followed, a link that leads nowhere creating its
+    // target).
+    [[nodiscard]] virtual std::unique_ptr<File> create(const std::string& path) = 0;
+    [[nodiscard]] virtual bool makeDir(const std::string& path) = 0;
+    // Deletes a name that is not a directory; a link goes as a link.
+    [[nodiscard]] virtual bool remove(const std::string& path) = 0;
+};
+
+}  // namespace fs
