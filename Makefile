@@ -5,7 +5,7 @@ SANITIZE := $(BUILD)/sanitize
 JOBS ?= $(shell nproc)
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all demo test release clean windows test-windows package
+.PHONY: all demo test release clean windows test-windows test-windows32 package
 
 all: release
 
@@ -24,11 +24,12 @@ test:
 clean:
 	rm -rf $(BUILD)
 
-# Windows: both pairs of console programs cross-built with mingw-w64, the
-# 64-bit pair's end-to-end tests under Wine, and the packages.
+# Windows: both pairs of console programs cross-built with mingw-w64, each
+# pair's end-to-end tests under Wine, and the packages.
 WIN64 := $(BUILD)/win64
 WIN32 := $(BUILD)/win32
 WINE := $(BUILD)/wine
+WINE32 := $(BUILD)/wine32
 
 windows:
 	cmake -S . -B $(WIN64) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DVESKAL_TESTS=OFF -DVESKAL_WERROR=ON
@@ -40,6 +41,15 @@ test-windows: windows
 	cmake -S . -B $(WINE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVESKAL_WERROR=ON -DVESKAL_WINE_TESTS=ON -DVESKAL_WINDOWS_BUILD=$(abspath $(WIN64))
 	cmake --build $(WINE) -j $(JOBS) --target wine_e2e_tests
 	cd $(WINE) && ctest --output-on-failure -L wine
+
+# The same cases against the 32-bit pair, in a Wine prefix made afresh: one
+# made before 32-bit programs could run has no working 32-bit side.
+test-windows32: windows
+	tests/windows/check-wine32
+	cmake -S . -B $(WINE32) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVESKAL_WERROR=ON -DVESKAL_WINE_TESTS=ON -DVESKAL_WINDOWS_BUILD=$(abspath $(WIN32))
+	cmake --build $(WINE32) -j $(JOBS) --target wine_e2e_tests
+	rm -rf $(WINE32)/tests/windows/wineprefix $(WINE32)/tests/windows/wineprefix.log
+	cd $(WINE32) && ctest --output-on-failure -L wine
 
 package: release windows
 	cd $(RELEASE) && cpack -G DEB

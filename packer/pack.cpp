@@ -235,6 +235,7 @@ Outcome writeArchive(const AtlasPaths& paths, const std::vector<platform::DirEnt
     for (const platform::DirEntry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
         const std::string path = console::joinPath(paths.atlasDir, entry.name);
+        if (!entry.nameKept) return Failure{formatText(text::cantOpen, path.c_str())};
         std::variant<OpenMember, Failure> opened = openMember(path);
         if (Failure* failed = std::get_if<Failure>(&opened)) return std::move(*failed);
         OpenMember& member = std::get<OpenMember>(opened);
@@ -265,6 +266,9 @@ Outcome pack(const char* operand, const Options& options) {
     say(formatText(text::workingDir, paths.workingDir.c_str()));
 
     paths.atlasDir = operand != nullptr ? platform::fullPath(operand, paths.workingDir) : paths.workingDir;
+    // A path the system can't place is shown as given, and not found.
+    const bool atlasPlaced = !paths.atlasDir.empty();
+    if (!atlasPlaced) paths.atlasDir = operand;
     if (paths.atlasDir.size() > 1 && paths.atlasDir.back() == platform::separator &&
         !platform::isRoot(paths.atlasDir)) {
         paths.atlasDir.pop_back();
@@ -278,7 +282,10 @@ Outcome pack(const char* operand, const Options& options) {
     const platform::PathParts indexParts = platform::splitPath(options.index);
     const platform::PathParts routeParts = platform::splitPath(options.route);
     paths.outFile = platform::fullPath(options.out, paths.workingDir);
+    const bool outPlaced = !paths.outFile.empty();
+    if (!outPlaced) paths.outFile = options.out;
 
+    if (!atlasPlaced) return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
     switch (platform::pathKind(paths.atlasDir)) {
     case platform::PathKind::directory:
         break;
@@ -296,6 +303,7 @@ Outcome pack(const char* operand, const Options& options) {
     say(formatText(text::indexFile, paths.indexFile.c_str()));
     say(formatText(text::routeFile, paths.routeFile.c_str()));
     say(formatText(text::outFile, paths.outFile.c_str()));
+    if (!outPlaced) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
 
     if (!platform::canRead(paths.indexFile)) return Failure{formatText(text::cantAccess, paths.indexFile.c_str())};
     if (!platform::canRead(paths.routeFile)) return Failure{formatText(text::cantAccess, paths.routeFile.c_str())};

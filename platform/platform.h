@@ -43,7 +43,8 @@ std::optional<std::string> currentDir();
 
 // The absolute form of `path`, relative paths taken from `workingDir`; '.'
 // and '..' are resolved lexically, links are not followed and the path need
-// not exist. A trailing separator is kept.
+// not exist. A trailing separator is kept. Empty when the system can't
+// place the path.
 std::string fullPath(std::string_view path, std::string_view workingDir);
 
 // True for a path that fullPath doesn't need the working directory for.
@@ -70,12 +71,14 @@ bool canRead(const std::string& path);
 bool canReadWrite(const std::string& path);
 
 // Identifies a file independently of the path used to reach it. Where a
-// file system numbers no files, `path` holds the file's full path in one
-// case, so that files compare by name without regard to case; elsewhere it
-// is empty.
+// file system can't be trusted to number its files, `path` holds the file's
+// full path in one case, so that files compare by name without regard to
+// case; elsewhere it is empty. Some systems number files in 128 bits: then
+// `inodeHigh` holds the upper half.
 struct FileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::uint64_t inodeHigh = 0;
     std::string path;
     friend bool operator==(const FileId&, const FileId&) = default;
 };
@@ -99,6 +102,10 @@ struct DirEntry {
     // gives it (a link's own, not its target's); 0 where the listing gives
     // none.
     std::uint64_t inode = 0;
+    // False when the name doesn't lead back to this entry: the system's name
+    // can't be written in UTF-8 without loss, or the listing showed it for
+    // more than one entry. Such an entry can be neither opened nor deleted.
+    bool nameKept = true;
 };
 // Every entry of `dir` except "." and ".."; nullopt when it can't be listed.
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir);

@@ -261,7 +261,7 @@ bool canReadWrite(const std::string& path) { return ::access(path.c_str(), R_OK 
 namespace {
 
 FileId idOf(const struct stat& info) {
-    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), {}};
+    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), 0, {}};
 }
 
 int fdOf(const File& file) { return static_cast<int>(file.handle()); }

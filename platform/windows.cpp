@@ -4,10 +4,13 @@
 //
 // Drive roots are written without their separator ("C:"): every call here
 // takes that form as the root of the drive, so members of "C:" are
-// "C:\name".
+// "C:\name". Every call takes a full path in its extended form
+// ("\\?\C:\..."), so that names of any length, names ending in a dot or a
+// space, and names like "CON.nm2" reach the file they name.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include "platform/platform.h"
+#include "platform/windows_rules.h"
 
 #include <windows.h>
 
@@ -61,11 +64,16 @@ bool hasDrive(std::string_view path) {
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; }
 
-// The path as the system takes it: a bare drive is its root.
+// The path as the system takes it: a full path in its extended form, a bare
+// drive as its root.
 std::wstring native(std::string_view path) {
-    std::wstring name = wide(path);
+    std::wstring name = wide(windows::extendedPath(path));
     if (path.size() == 2 && hasDrive(path)) name += L'\\';
     return name;
+}
+
+std::u16string_view units(std::wstring_view text) {
+    return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
 }
 
 // The root of a full path: its drive ("C:") or its share ("\\server\share").
@@ -88,8 +96,10 @@ std::string withName(std::string_view folder, std::string_view name) {
 }
 
 // '*' and '?', and the forms the system's listing takes as wildcards too:
-// a path holding one is no file's name.
-bool hasWildcard(std::wstring_view path) { return path.find_first_of(L"*?<>\"") != std::wstring_view::npos; }
+// a path holding one after its extended prefix is no file's name.
+bool hasWildcard(const std::string& path) {
+    return windows::namePart(path).find_first_of("*?<>\"") != std::string_view::npos;
+}
 
 DWORD attributesOf(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()); }
 
@@ -240,11 +250,22 @@ std::string fullPath(std::string_view path, std::string_view workingDir) {
     } else {
         joined = withName(workingDir, path);
     }
+    // The system's own call resolves a drive-relative path from the
+    // directory it keeps for that drive.
+    // Asked with room for a usual path first, then with the room it needs:
+    // Wine answers nonsense when given room for the very longest.
     const std::wstring name = wide(joined);
-    std::wstring full(longestPath, L'\0');
-    if (::_wfullpath(full.data(), name.c_str(), full.size()) == nullptr) return joined;
-    full.resize(std::wcslen(full.c_str()));
-    return utf8(full);
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = ::GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size() && length < longestPath) {
+        full.resize(length);
+        length = ::GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    if (length == 0 || length >= full.size()) return {};
+    full.resize(length);
+    std::string result = utf8(full);
+    if (!isAbsolute(result)) return {};
+    return result;
 }
 
 bool isAbsolute(std::string_view path) {
@@ -269,8 +290,8 @@ PathParts splitPath(std::string_view path) {
 }
 
 PathKind pathKind(const std::string& path) {
+    if (path.empty() || hasWildcard(path)) return PathKind::missing;
     const std::wstring name = native(path);
-    if (name.empty() || hasWildcard(name)) return PathKind::missing;
     // A listing of the path itself; roots, which no folder lists, are asked
     // for their attributes.
     _wfinddata64i32_t found{};
@@ -292,49 +313,106 @@ bool canReadWrite(const std::string& path) { return ::_waccess(native(path).c_st
 
 namespace {
 
-// Whether the volume numbers its files for good; FAT volumes derive the
-// number from where the entry lies in its folder, exFAT has none.
-bool numbersFiles(HANDLE file) {
+// The name of the file system holding the file; nullopt when the volume
+// can't be asked.
+std::optional<std::string> fileSystemOf(HANDLE file) {
     wchar_t system[MAX_PATH + 1] = {};
     if (!::GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1)) {
-        return true;
+        return std::nullopt;
     }
-    return ::_wcsnicmp(system, L"FAT", 3) != 0 && ::_wcsicmp(system, L"exFAT") != 0;
+    return utf8(system);
 }
 
-// The file's full path in upper case.
-std::string foldedPathOf(HANDLE file) {
+// The file's full path as the system resolves it, links followed, in the
+// extended form; empty when it can't be had.
+std::wstring finalPathOf(HANDLE file) {
     std::wstring path(longestPath, L'\0');
     const DWORD length = ::GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (length == 0 || length >= path.size()) return {};
     path.resize(length);
-    ::CharUpperBuffW(path.data(), length);
-    return utf8(path);
+    return path;
+}
+
+std::wstring folded(std::wstring text) {
+    if (!text.empty()) ::CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
 }
 
 std::optional<FileInfo> infoOf(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info)) return std::nullopt;
     FileInfo result;
-    result.id.device = info.dwVolumeSerialNumber;
-    result.id.inode = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
     result.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
     result.links = info.nNumberOfLinks;
-    if (result.id.inode == 0 || !numbersFiles(file)) {
-        result.id.inode = 0;
-        result.id.path = foldedPathOf(file);
-        if (result.id.path.empty()) return std::nullopt;
+
+    windows::IdentityFacts facts;
+    FILE_ID_INFO wideId{};
+    if (::GetFileInformationByHandleEx(file, FileIdInfo, &wideId, sizeof wideId)) {
+        facts.serial = wideId.VolumeSerialNumber;
+        std::memcpy(facts.id.data(), wideId.FileId.Identifier, facts.id.size());
+        facts.wideId = true;
+    } else {
+        facts.serial = info.dwVolumeSerialNumber;
+        const std::uint64_t index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+        for (std::size_t k = 0; k < 8; ++k) facts.id[k] = static_cast<std::uint8_t>(index >> (8 * k));
     }
+    facts.fileSystem = fileSystemOf(file);
+    std::optional<FileId> id = windows::identityOf(facts);
+    if (!id) {
+        facts.foldedFinalPath = utf8(folded(finalPathOf(file)));
+        id = windows::identityOf(facts);
+    }
+    if (!id) return std::nullopt;
+    result.id = std::move(*id);
     return result;
+}
+
+HANDLE openAttributes(const std::wstring& path) {
+    return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The final path of what `path` names, links followed; empty when nothing
+// is there or it can't be had.
+std::wstring finalPathOf(const std::wstring& path) {
+    const HANDLE file = openAttributes(path);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::wstring finalPath = finalPathOf(file);
+    ::CloseHandle(file);
+    return finalPath;
+}
+
+// The folder part of a path, without its last separator.
+std::wstring_view folderOf(std::wstring_view path) {
+    const std::size_t last = path.find_last_of(L"\\/");
+    return last == std::wstring_view::npos ? std::wstring_view() : path.substr(0, last);
+}
+
+// Where `path` (extended) names something through a link: what it reaches
+// lies in another folder than the path's own folder, or under another name.
+// Some systems (Wine) mark no link as one, and delete the target of a link
+// for the link; this asks where the name leads instead.
+enum class Reach { nothing, itself, elsewhereInFolder, outsideFolder, unknown };
+Reach reachOf(const std::wstring& path) {
+    const std::wstring target = finalPathOf(path);
+    if (target.empty()) return ::GetFileAttributesW(path.c_str()) == noAttributes ? Reach::nothing : Reach::unknown;
+    const std::wstring folder = finalPathOf(std::wstring(folderOf(path)));
+    if (folder.empty()) return Reach::unknown;
+    if (folded(std::wstring(folderOf(target))) != folded(folder)) return Reach::outsideFolder;
+    // Wine leaves trailing dots and spaces out of final paths.
+    const auto nameOf = [](std::wstring_view full) {
+        std::wstring_view name = full.substr(folderOf(full).size());
+        while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.remove_suffix(1);
+        return folded(std::wstring(name));
+    };
+    return nameOf(path) == nameOf(target) ? Reach::itself : Reach::elsewhereInFolder;
 }
 
 // What `path` is, links followed; its data is not opened, so files held
 // open without sharing answer too.
 std::optional<FileInfo> infoOf(const std::string& path) {
-    const HANDLE file = ::CreateFileW(native(path).c_str(), FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = openAttributes(native(path));
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     std::optional<FileInfo> info = infoOf(file);
     ::CloseHandle(file);
@@ -357,28 +435,39 @@ LinkChain followLinks(const std::string& path) { return LinkChain{{}, path}; }
 // ---- Folders ----
 
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
+    if (hasWildcard(dir)) return std::nullopt;
     const std::wstring name = native(dir);
-    if (hasWildcard(name)) return std::nullopt;
     std::wstring pattern = name;
     if (!pattern.empty() && !isSeparator(pattern.back())) pattern += L'\\';
     pattern += L'*';
 
-    std::vector<DirEntry> entries;
-    _wfinddata64i32_t found{};
-    const intptr_t search = ::_wfindfirst64i32(pattern.c_str(), &found);
-    if (search == -1) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search =
+        ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
         // An empty root lists nothing at all, not even "." and "..".
         const DWORD attributes = attributesOf(name);
-        if (attributes != noAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return entries;
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND && attributes != noAttributes &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return std::vector<DirEntry>();
+        }
         return std::nullopt;
     }
-    do {
-        const std::wstring_view entry = found.name;
-        if (entry == L"." || entry == L"..") continue;
-        entries.push_back(DirEntry{utf8(entry), (found.attrib & _A_SUBDIR) != 0,
-                                   (found.attrib & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
-    } while (::_wfindnext64i32(search, &found) == 0);
-    ::_findclose(search);
+    bool first = true;
+    std::optional<std::vector<DirEntry>> entries = windows::collectListing([&](DirEntry& entry) {
+        if (!first && !::FindNextFileW(search, &found)) {
+            return ::GetLastError() == ERROR_NO_MORE_FILES ? windows::ListStep::end : windows::ListStep::failed;
+        }
+        first = false;
+        const std::u16string_view listed = units(found.cFileName);
+        std::optional<std::string> exact = windows::exactUtf8(listed);
+        entry.nameKept = exact.has_value();
+        entry.name = exact ? std::move(*exact) : windows::shownUtf8(listed);
+        entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        entry.isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        return windows::ListStep::entry;
+    });
+    ::FindClose(search);
     return entries;
 }
 
@@ -386,13 +475,20 @@ bool makeDir(const std::string& path) { return ::_wmkdir(native(path).c_str()) =
 
 bool removeFile(const std::string& path) {
     const std::wstring name = native(path);
+    const DWORD attributes = attributesOf(name);
+    if (attributes == noAttributes) return false;
+    // A link the system marks as one goes by its own name; one it doesn't
+    // mark may take its target with it, so it stays.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        const Reach reach = reachOf(name);
+        if (reach == Reach::outsideFolder || reach == Reach::elsewhereInFolder) return false;
+    }
     // A read-only file can't be deleted until it is no longer read-only; if
     // it still can't be, it is left as it was.
-    const DWORD attributes = attributesOf(name);
-    const bool readOnly = attributes != noAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-                          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    const bool readOnly =
+        (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     if (readOnly && !::SetFileAttributesW(name.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) return false;
-    if (::_wunlink(name.c_str()) == 0) return true;
+    if (::DeleteFileW(name.c_str())) return true;
     if (readOnly) ::SetFileAttributesW(name.c_str(), attributes);
     return false;
 }
@@ -503,10 +599,14 @@ std::optional<File> openRead(const std::string& path, FileInfo* info) {
 }
 
 std::optional<File> createFile(const std::string& path) {
+    // Never through a link to another folder: the name would empty a file
+    // elsewhere.
+    const std::wstring name = native(path);
+    if (reachOf(name) == Reach::outsideFolder) return std::nullopt;
     // Created or emptied like "w+b" opens it, shared with no reader or
     // writer, but open to deletion: an interrupt deletes the archive while
     // the run still holds it.
-    const HANDLE handle = ::CreateFileW(native(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+    const HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
     // The archive is rewritten at byte 0 when it is complete, so only a file

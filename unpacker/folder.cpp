@@ -33,13 +33,14 @@ bool emptyFolder(const std::string& folderPath, const KeptFiles& kept) {
     };
     bool holdsKept = false;
     for (const platform::DirEntry& entry : *entries) {
-        if (entry.isDirectory) continue;
+        // A name that leads to another entry would delete that one.
+        if (entry.isDirectory || !entry.nameKept) continue;
         const std::string path = console::joinPath(folderPath, entry.name);
         // The listing's own number names the entry itself, a link included;
         // where it gives none, the file the entry leads to is asked for.
         std::optional<platform::FileId> id;
         if (entry.inode != 0 && folder && folder->id.path.empty()) {
-            id = platform::FileId{folder->id.device, entry.inode, {}};
+            id = platform::FileId{folder->id.device, entry.inode, 0, {}};
         } else {
             id = platform::fileId(path);
         }

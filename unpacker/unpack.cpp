@@ -90,7 +90,6 @@ Outcome readMemberStarts(Archive& archive) {
     // refused like one that claims none.
     if (footerSize == 0 || footerSize > maxFooterSize) return archiveFailure(text::badFooterSize, archive);
 
-    if (footerSize + 1 > archive.memberStarts.max_size()) return archiveFailure(text::noTableMemory, archive);
     if (!archive.file.seek(archive::archiveHeaderSize + std::uint64_t{archive.offsetFooter})) {
         return archiveFailure(text::seekFooter, archive);
     }
@@ -108,6 +107,12 @@ Outcome readMemberStarts(Archive& archive) {
         if (!archive::readFooter(archive.file, now, piece)) return archiveFailure(text::shortFooter, archive);
         if (!continuesInOrder(order, piece)) {
             return archiveFailure(complete ? text::invalidFooter : text::shortFooter, archive);
+        }
+        // The table has room for every entry found in order so far, and one
+        // more for offsetFooter; a build with a small address space meets
+        // its limit here, after the entries before it were checked.
+        if (archive.memberStarts.size() + piece.size() + 1 > archive.memberStarts.max_size()) {
+            return archiveFailure(text::noTableMemory, archive);
         }
         try {
             archive.memberStarts.insert(archive.memberStarts.end(), piece.begin(), piece.end());
@@ -194,6 +199,9 @@ Outcome unpack(const char* operand) {
 
     Archive archive;
     archive.path = platform::fullPath(operand, *workingDir);
+    // A path the system can't place names no archive, and no folder is made
+    // for it.
+    if (archive.path.empty()) return Failure{formatText(text::notFound, operand)};
     Destination destination{folderPathOf(archive.path), platform::splitPath(archive.path).name, std::nullopt};
     say(formatText(text::folderPath, destination.folderPath.c_str()));
 

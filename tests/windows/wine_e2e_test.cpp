@@ -95,6 +95,8 @@ protected:
         args.insert(args.begin(), program);
         RunOptions options;
         options.workingDir = workingDir.empty() ? base : workingDir;
+        // Archives beyond 2 GiB take a while under an emulated 32-bit Wine.
+        options.timeoutSeconds = 600;
         const RunResult result = testsupport::runProgram(WINE64, args, options);
         // Both programs print their banner before anything else, so a run
         // that printed nothing at all never started: Wine under load now and
@@ -828,6 +830,17 @@ TEST_F(Wine, MemberFilesThatCantBeCreatedAndSixtyFourBitSizes) {
                            win(base + "/west.nm3") + ".\n");
     EXPECT_EQ(fs::file_size(base + "/west.nm3"), fileSize);
     EXPECT_EQ(testsupport::snapshot(base + "/west.nm2"), Files{});
+    // An 8 GiB footer whose second entry goes back is refused at that entry
+    // by every build, whatever room its table would need.
+    writeFile(base + "/west.nm3", testsupport::headerOf(6) + Bytes("NIDX\x3a\0", 6) + testsupport::u32le(6) +
+                                      testsupport::u32le(5));
+    fs::resize_file(base + "/west.nm3", (std::uint64_t{1} << 33) + 22);
+    run = unveskal({"west.nm3"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, unpackStart("west.nm3", folder) +
+                           "Check NM3 tag - Ok\n - fileSize = [0x200000016]\n"
+                           " - footerSize (count) = [2147483649]\n Error invalid footer file " +
+                           win(base + "/west.nm3") + ".\n");
 }
 
 TEST_F(Wine, ArchiveIsNeverDeletedNorOverwritten) {
@@ -865,6 +878,175 @@ TEST_F(Wine, ArchiveIsNeverDeletedNorOverwritten) {
                                                   {"copy.nm3", bytes},
                                                   {"west_00001.nm2", bytes}}));
     EXPECT_EQ(readFile(base + "/west.nm3"), bytes);
+}
+
+TEST_F(Wine, ExtendedPathsDeviceNamesAndNamesEndingInDotsOrSpaces) {
+    writeFile(atlas + "/atlas.nti", index);
+    writeFile(atlas + "/route.nm2", route);
+    const Files devices{{"CON.nm2", memberBytes("CONS", 16, 5, 1)},
+                        {"COM1.nm2", memberBytes("COM1", 16, 6, 2)},
+                        {"nul.nm2", memberBytes("NULL", 16, 7, 3)}};
+    for (const auto& [name, bytes] : devices) writeFile(atlas + "/" + name, bytes);
+    const Bytes archive = archiveOf({index, route, devices.at("COM1.nm2"), devices.at("CON.nm2"), devices.at("nul.nm2")});
+
+    // Given in the extended form, the folder is shown as given.
+    const std::string a = "\\\\?\\" + win(atlas);
+    const std::string out = "\\\\?\\" + win(base + "/ok.nm3");
+    const RunResult run = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:" + out, a});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, packStart(a, a + "\\atlas.nti", a + "\\route.nm2", out) + indexLine(a + "\\atlas.nti") +
+                           routeLine(a + "\\route.nm2") + nm2Line(a + "\\COM1.nm2") + nm2Line(a + "\\CON.nm2") +
+                           nm2Line(a + "\\nul.nm2"));
+    EXPECT_EQ(readFile(base + "/ok.nm3"), archive);
+
+    // Old files whose names end in a dot or a space go like any other.
+    fs::create_directory(base + "/ok.nm2");
+    for (const std::string name : {"dot.", "space ", "ok_00009.nm2"}) writeFile(base + "/ok.nm2/" + name, "old");
+    const std::string folder = "\\\\?\\" + win(base + "/ok.nm2");
+    const RunResult back = unveskal({out});
+    EXPECT_EQ(back.status, 0);
+    EXPECT_EQ(back.err, unpackStart(out, folder) + unpackChecks(archive.size(), 4) + memberLines("ok", 58, 4));
+    EXPECT_EQ(filesIn(base + "/ok.nm2"), (Files{{"index.058.nti", index},
+                                                {"ok_00000.nm2", route},
+                                                {"ok_00001.nm2", devices.at("COM1.nm2")},
+                                                {"ok_00002.nm2", devices.at("CON.nm2")},
+                                                {"ok_00003.nm2", devices.at("nul.nm2")}}));
+
+    fs::remove_all(base + "/ok.nm2");
+    writeFile(base + "/ok.nm2", "a file");
+    const RunResult notFolder = unveskal({out});
+    EXPECT_EQ(notFolder.status, 1);
+    EXPECT_EQ(notFolder.err, unpackStart(out, folder) + " This path is NOT directory.\n");
+    EXPECT_EQ(readFile(base + "/ok.nm2"), "a file");
+}
+
+TEST_F(Wine, DriveRelativePathsTakeTheDrivesOwnDirectory) {
+    fs::create_directories(base + "/root/t/atlas");
+    writeFile(base + "/root/t/atlas/atlas.nti", index);
+    writeFile(base + "/root/t/atlas/route.nm2", route);
+    mapDrive("x", base + "/root");
+    // The system keeps X:'s directory when the shell changes drives.
+    const auto fromX = [&](const char* program, const std::string& args) {
+        return runWine("cmd", {"/c", "X: & cd \\t & " + win(base).substr(0, 2) + " & " + program + " " + args}, base);
+    };
+    const RunResult run = fromX(VESKAL_EXE, "-i:atlas.nti -r:route.nm2 -o:X:ok.nm3 X:atlas");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, packStart("X:\\t\\atlas", "X:\\t\\atlas\\atlas.nti", "X:\\t\\atlas\\route.nm2", "X:\\t\\ok.nm3") +
+                           indexLine("X:\\t\\atlas\\atlas.nti") + routeLine("X:\\t\\atlas\\route.nm2"));
+    EXPECT_EQ(readFile(base + "/root/t/ok.nm3"), archiveOf({index, route}));
+
+    const RunResult back = fromX(UNVESKAL_EXE, "X:ok.nm3");
+    EXPECT_EQ(back.status, 0);
+    EXPECT_EQ(back.err, unpackStart("X:ok.nm3", "X:\\t\\ok.nm2") + unpackChecks(archiveOf({index, route}).size(), 1) +
+                            memberLines("ok", 58, 1));
+    EXPECT_EQ(testsupport::snapshot(base + "/root/t/ok.nm2"), (Files{{"index.058.nti", index}, {"ok_00000.nm2", route}}));
+    // And no stray folder beside the scratch folder's own two.
+    std::vector<std::string> top;
+    for (const auto& entry : fs::directory_iterator(base)) top.push_back(entry.path().filename());
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (std::vector<std::string>{"atlas", "root"}));
+}
+
+TEST_F(Wine, NamesTheSystemCantShowAreNeverPackedForOneAnother) {
+    writeFile(atlas + "/atlas.nti", index);
+    writeFile(atlas + "/route.nm2", route);
+    // Not UTF-8: the system shows all three as U+FFFD.
+    for (const char* name : {"\xff.nm2", "\xfe.nm2", "\xfd.nm2"}) writeFile(atlas + "/" + name, memberBytes("BADN", 16, 3));
+    const std::string a = win(atlas);
+    const RunResult run = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:out.nm3", a});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, packStart(a, a + "\\atlas.nti", a + "\\route.nm2", win(base + "/out.nm3")) +
+                           indexLine(a + "\\atlas.nti") + routeLine(a + "\\route.nm2") + " Error open file " + a +
+                           "\\\xef\xbf\xbd.nm2.\n");
+    EXPECT_FALSE(testsupport::fileExists(base + "/out.nm3"));
+}
+
+// Two file systems under one drive that number their files alike: Wine gives
+// both the serial 0, and the first file made in each has the same number.
+TEST_F(Wine, FilesOnFileSystemsThatNumberAlikeAreToldApart) {
+    const std::string one = base + "/one";
+    const std::string two = base + "/two";
+    fs::create_directories(one);
+    fs::create_directories(two);
+    ASSERT_EQ(std::system(("mount -t tmpfs veskal-one " + one + " && mount -t tmpfs veskal-two " + two).c_str()), 0)
+        << "the test mounts two tmpfs file systems, as root";
+    struct Unmount {
+        std::string a, b;
+        ~Unmount() { std::system(("umount " + a + " " + b).c_str()); }
+    } unmount{one, two};
+    writeFile(one + "/route.nm2", route);
+    const Bytes more = memberBytes("MORE", 16, 9, 4);
+    writeFile(two + "/more.nm2", more);
+    ASSERT_EQ(fs::status(one + "/route.nm2").type(), fs::file_type::regular);
+    writeFile(one + "/atlas.nti", index);
+    fs::create_symlink(two + "/more.nm2", one + "/more.nm2");
+
+    const std::string a = win(one);
+    const RunResult run = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:out.nm3", a});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, packStart(a, a + "\\atlas.nti", a + "\\route.nm2", win(base + "/out.nm3")) +
+                           indexLine(a + "\\atlas.nti") + routeLine(a + "\\route.nm2") + nm2Line(a + "\\more.nm2"));
+    EXPECT_EQ(readFile(base + "/out.nm3"), archiveOf({index, route, more}));
+
+    // An output whose number is the index's is not the index.
+    fs::remove(two + "/more.nm2");
+    writeFile(two + "/first.nm3", "old");
+    fs::remove(one + "/more.nm2");
+    const std::string out = win(two + "/first.nm3");
+    const RunResult other = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:" + out, a});
+    EXPECT_EQ(other.status, 0) << other.err;
+    EXPECT_EQ(readFile(two + "/first.nm3"), archiveOf({index, route}));
+}
+
+TEST_F(Wine, LinksInTheFolderNeverLeadOutOfIt) {
+    const Bytes bytes = archiveOf({index, route});
+    writeFile(base + "/west.nm3", bytes);
+    writeFile(base + "/elsewhere.txt", "not a member");
+    fs::create_directory(base + "/west.nm2");
+    fs::create_symlink(base + "/west.nm3", base + "/west.nm2/archive.nm3");
+    fs::create_symlink(base + "/elsewhere.txt", base + "/west.nm2/west_00000.nm2");
+    const std::string folder = win(base + "/west.nm2");
+
+    // Neither link can go without taking its target, so both stay, and no
+    // member is written through one.
+    const RunResult run = unveskal({"west.nm3"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, unpackStart("west.nm3", folder) + unpackChecks(bytes.size(), 1) + memberLines("west", 58, 0) +
+                           " File " + folder + "\\west_00000.nm2 NOT created.\n");
+    EXPECT_EQ(readFile(base + "/west.nm3"), bytes);
+    EXPECT_EQ(readFile(base + "/elsewhere.txt"), "not a member");
+    EXPECT_EQ(testsupport::snapshot(base + "/west.nm2"),
+              (Files{{"archive.nm3", "-> " + base + "/west.nm3"},
+                     {"west_00000.nm2", "-> " + base + "/elsewhere.txt"},
+                     {"index.058.nti", index}}));
+}
+
+TEST_F(Wine, ArchiveBeyondTwoGibibytesMatchesTheLinuxBuilds) {
+    writeFile(atlas + "/atlas.nti", index);
+    writeFile(atlas + "/route.nm2", route);
+    // Sparse: the size without the bytes on disk.
+    writeFile(atlas + "/big.nm2", memberBytes("BIGG", 16, 0));
+    fs::resize_file(atlas + "/big.nm2", (std::uint64_t{1} << 31) + 4096);
+    writeFile(atlas + "/last.nm2", memberBytes("LAST", 16, 40, 5));
+
+    RunOptions here;
+    here.workingDir = base;
+    here.timeoutSeconds = 600;
+    const RunResult linuxPack =
+        testsupport::runProgram(VESKAL_PATH, {"-i:atlas.nti", "-r:route.nm2", "-o:linux.nm3", atlas}, here);
+    ASSERT_EQ(linuxPack.status, 0) << linuxPack.err;
+    const RunResult windowsPack = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:windows.nm3", win(atlas)});
+    ASSERT_EQ(windowsPack.status, 0) << windowsPack.err;
+    const auto same = [](const std::string& a, const std::string& b) {
+        return std::system(("cmp -s " + quoted(a) + " " + quoted(b)).c_str()) == 0;
+    };
+    EXPECT_TRUE(same(base + "/linux.nm3", base + "/windows.nm3"));
+    fs::remove(base + "/linux.nm3");
+
+    const RunResult back = unveskal({"windows.nm3"});
+    ASSERT_EQ(back.status, 0) << back.err;
+    EXPECT_TRUE(same(base + "/windows.nm2/windows_00001.nm2", atlas + "/big.nm2"));
+    EXPECT_TRUE(same(base + "/windows.nm2/windows_00002.nm2", atlas + "/last.nm2"));
 }
 
 TEST_F(Wine, RandomAtlasComesBackByteForByte) {

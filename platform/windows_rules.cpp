@@ -1,0 +1,178 @@
+#include "platform/windows_rules.h"
+
+#include <algorithm>
+#include <map>
+
+namespace platform::windows {
+
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+constexpr std::string_view extendedPrefix = "\\\\?\\";
+constexpr std::string_view devicePrefix = "\\\\.\\";
+
+// `rest` with '/' as '\' and runs of separators as one.
+void appendNormal(std::string& path, std::string_view rest) {
+    for (const char c : rest) {
+        if (isSeparator(c)) {
+            if (!path.empty() && path.back() == '\\') continue;
+            path += '\\';
+        } else {
+            path += c;
+        }
+    }
+}
+
+bool startsWith(std::string_view text, std::string_view start) {
+    return text.size() >= start.size() &&
+           std::equal(start.begin(), start.end(), text.begin(), [](char a, char b) {
+               return a == b || (isSeparator(a) && isSeparator(b));
+           });
+}
+
+}  // namespace
+
+std::string extendedPath(std::string_view fullPath) {
+    if (startsWith(fullPath, extendedPrefix) || startsWith(fullPath, devicePrefix)) return std::string(fullPath);
+    std::string path(extendedPrefix);
+    if (fullPath.size() >= 2 && isLetter(fullPath[0]) && fullPath[1] == ':') {
+        if (fullPath.size() > 2 && !isSeparator(fullPath[2])) return std::string(fullPath);
+        path += fullPath.substr(0, 2);
+        path += '\\';
+        appendNormal(path, fullPath.substr(2));
+        return path;
+    }
+    if (fullPath.size() > 2 && isSeparator(fullPath[0]) && isSeparator(fullPath[1]) && !isSeparator(fullPath[2])) {
+        path += "UNC\\";
+        appendNormal(path, fullPath.substr(2));
+        return path;
+    }
+    return std::string(fullPath);
+}
+
+std::string_view namePart(std::string_view path) {
+    if (startsWith(path, extendedPrefix) || startsWith(path, devicePrefix)) return path.substr(extendedPrefix.size());
+    return path;
+}
+
+namespace {
+
+bool isHigh(char16_t unit) { return unit >= 0xD800 && unit < 0xDC00; }
+bool isLow(char16_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
+
+void appendCode(std::string& text, char32_t code) {
+    if (code < 0x80) {
+        text += static_cast<char>(code);
+    } else if (code < 0x800) {
+        text += static_cast<char>(0xC0 | (code >> 6));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        text += static_cast<char>(0xE0 | (code >> 12));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (code >> 18));
+        text += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// UTF-8 of `name`, unpaired surrogates as U+FFFD; `lost` tells whether any
+// was met.
+std::string toUtf8(std::u16string_view name, bool& lost) {
+    std::string text;
+    text.reserve(name.size());
+    lost = false;
+    for (std::size_t k = 0; k < name.size(); ++k) {
+        const char16_t unit = name[k];
+        if (isHigh(unit) && k + 1 < name.size() && isLow(name[k + 1])) {
+            appendCode(text, 0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{name[k + 1]} - 0xDC00));
+            ++k;
+        } else if (isHigh(unit) || isLow(unit)) {
+            appendCode(text, 0xFFFD);
+            lost = true;
+        } else {
+            appendCode(text, unit);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::string> exactUtf8(std::u16string_view name) {
+    bool lost = false;
+    std::string text = toUtf8(name, lost);
+    if (lost) return std::nullopt;
+    return text;
+}
+
+std::string shownUtf8(std::u16string_view name) {
+    bool lost = false;
+    return toUtf8(name, lost);
+}
+
+void markSharedNames(std::vector<DirEntry>& entries) {
+    std::map<std::string_view, std::size_t> seen;
+    for (const DirEntry& entry : entries) ++seen[entry.name];
+    for (DirEntry& entry : entries) {
+        if (seen[entry.name] > 1) entry.nameKept = false;
+    }
+}
+
+std::optional<std::vector<DirEntry>> collectListing(const std::function<ListStep(DirEntry&)>& next) {
+    std::vector<DirEntry> entries;
+    for (;;) {
+        DirEntry entry;
+        switch (next(entry)) {
+        case ListStep::entry:
+            if (entry.name != "." && entry.name != "..") entries.push_back(std::move(entry));
+            continue;
+        case ListStep::end:
+            markSharedNames(entries);
+            return entries;
+        case ListStep::failed:
+            return std::nullopt;
+        }
+    }
+}
+
+namespace {
+
+std::string folded(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+    }
+    return result;
+}
+
+}  // namespace
+
+std::optional<FileId> identityOf(const IdentityFacts& facts) {
+    const bool numbered = std::any_of(facts.id.begin(), facts.id.end(), [](std::uint8_t b) { return b != 0; });
+    bool sure = facts.serial != 0 && numbered && facts.fileSystem.has_value();
+    if (sure) {
+        const std::string system = folded(*facts.fileSystem);
+        if (system.starts_with("FAT") || system == "EXFAT") sure = false;
+        if (system == "REFS" && !facts.wideId) sure = false;
+    }
+    FileId id;
+    if (sure) {
+        id.device = facts.serial;
+        for (int k = 7; k >= 0; --k) {
+            id.inode = id.inode << 8 | facts.id[static_cast<std::size_t>(k)];
+            id.inodeHigh = id.inodeHigh << 8 | facts.id[static_cast<std::size_t>(k + 8)];
+        }
+        return id;
+    }
+    if (facts.foldedFinalPath.empty()) return std::nullopt;
+    id.path = facts.foldedFinalPath;
+    return id;
+}
+
+}  // namespace platform::windows

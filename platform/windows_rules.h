@@ -1,0 +1,69 @@
+// Rules of the Windows side that need no system call: how a full path takes
+// its extended form, which listed names lead back to their file, how a
+// listing ends, and when a file's number identifies it. Every build compiles
+// them, so that they are tested on any machine.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform::windows {
+
+// The extended form ("\\?\C:\...", "\\?\UNC\server\share\...") of a full
+// path, which every call takes as it is: no length limit, no wildcards, no
+// device names, no trailing dots or spaces removed. '/' becomes '\', runs of
+// separators become one, and a bare drive becomes its root. A path already
+// in that form stays as it is; one that isn't full comes back unchanged.
+std::string extendedPath(std::string_view fullPath);
+
+// The part of a path in which '*' and '?' would be wildcards: everything
+// after an extended path's prefix.
+std::string_view namePart(std::string_view path);
+
+// UTF-8 of a UTF-16 name; nullopt when it holds an unpaired surrogate, which
+// UTF-8 can't carry.
+std::optional<std::string> exactUtf8(std::u16string_view name);
+
+// The UTF-8 shown for a name that exactUtf8 refuses: each unpaired
+// surrogate becomes U+FFFD.
+std::string shownUtf8(std::u16string_view name);
+
+// A listed name that two entries share leads to only one of them (a system
+// that can't show a name may show several as one): neither keeps its name.
+void markSharedNames(std::vector<DirEntry>& entries);
+
+// How one step of a listing ended.
+enum class ListStep { entry, end, failed };
+
+// The entries of a listing whose every step `next` takes, filling in the
+// entry when it finds one; "." and ".." are left out, and names that the
+// listing shows for more than one entry are marked. Only "no more entries"
+// ends it: a failure at any step is the failure of the whole listing, not
+// its end.
+std::optional<std::vector<DirEntry>> collectListing(const std::function<ListStep(DirEntry&)>& next);
+
+// What the system says about an open file, for its identity.
+struct IdentityFacts {
+    std::uint64_t serial = 0;
+    std::array<std::uint8_t, 16> id{};
+    bool wideId = false;                    // the 128-bit id, not the older 64-bit index
+    std::optional<std::string> fileSystem;  // nullopt when the volume can't be asked
+    std::string foldedFinalPath;            // empty when it can't be had
+};
+
+// The file's identity: its volume serial and id where they surely identify
+// it, otherwise its final path without regard to case; nullopt when neither
+// can be had. Not sure: a serial or id of 0 (Wine gives every file system
+// without a disk serial 0, and their numbers overlap), a volume that can't be
+// asked, FAT and exFAT (which number no files for good), and ReFS without the
+// 128-bit id (its 64-bit index is not unique).
+std::optional<FileId> identityOf(const IdentityFacts& facts);
+
+}  // namespace platform::windows

@@ -1,0 +1,116 @@
+// The Windows side's rules that need no system: extended paths, names that
+// don't survive conversion, listings that fail part-way, and when a file's
+// number identifies it.
+#include <gtest/gtest.h>
+
+#include "platform/windows_rules.h"
+
+namespace {
+
+using namespace platform::windows;
+
+TEST(ExtendedPath, TakesEveryFullPathToTheFormThatReachesItsOwnFile) {
+    const struct {
+        const char* full;
+        const char* extended;
+    } rows[] = {
+        {"C:\\atlas\\a.nm2", "\\\\?\\C:\\atlas\\a.nm2"},
+        {"z:/data//atlas/", "\\\\?\\z:\\data\\atlas\\"},
+        {"C:", "\\\\?\\C:\\"},
+        {"C:\\", "\\\\?\\C:\\"},
+        {"C:\\atlas\\CON.nm2", "\\\\?\\C:\\atlas\\CON.nm2"},
+        {"C:\\atlas\\trailing. ", "\\\\?\\C:\\atlas\\trailing. "},
+        {"\\\\server\\share\\atlas", "\\\\?\\UNC\\server\\share\\atlas"},
+        {"//server/share", "\\\\?\\UNC\\server\\share"},
+        {"\\\\?\\Z:\\given\\as is", "\\\\?\\Z:\\given\\as is"},
+        {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x"},
+        // Not full: left to the system as it is.
+        {"C:atlas", "C:atlas"},
+        {"atlas\\a.nm2", "atlas\\a.nm2"},
+        {"\\atlas", "\\atlas"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(extendedPath(row.full), row.extended) << row.full;
+    EXPECT_EQ(namePart("\\\\?\\Z:\\a?b"), "Z:\\a?b");
+    EXPECT_EQ(namePart("Z:\\a"), "Z:\\a");
+}
+
+TEST(ListedNames, OnlyNamesThatLeadBackToTheirEntryAreKept) {
+    EXPECT_EQ(exactUtf8(u"a\u00e9\u4e16\U0001F600.nm2"), "a\xc3\xa9\xe4\xb8\x96\xf0\x9f\x98\x80.nm2");
+    EXPECT_EQ(exactUtf8(u""), "");
+    const std::u16string lone[] = {std::u16string(u"x") + char16_t(0xD800) + u".nm2",
+                                   std::u16string(u"x") + char16_t(0xDC00) + u".nm2",
+                                   std::u16string(u"x.nm2") + char16_t(0xD83D)};
+    for (const std::u16string& name : lone) EXPECT_EQ(exactUtf8(name), std::nullopt);
+    EXPECT_EQ(shownUtf8(lone[0]), "x\xef\xbf\xbd.nm2");
+
+    // Three names shown as one, then the end; "." and ".." never count.
+    const char* shown[] = {".", "\xef\xbf\xbd.nm2", "a.nm2", "..", "\xef\xbf\xbd.nm2", "A.nm2", "\xef\xbf\xbd.nm2"};
+    std::size_t step = 0;
+    const auto entries = collectListing([&](platform::DirEntry& entry) {
+        if (step == std::size(shown)) return ListStep::end;
+        entry.name = shown[step++];
+        return ListStep::entry;
+    });
+    ASSERT_TRUE(entries);
+    std::string kept;
+    for (const platform::DirEntry& entry : *entries) kept += entry.name + (entry.nameKept ? "+ " : "- ");
+    EXPECT_EQ(kept, "\xef\xbf\xbd.nm2- a.nm2+ \xef\xbf\xbd.nm2- A.nm2+ \xef\xbf\xbd.nm2- ");
+}
+
+TEST(ListedNames, AFailureAfterTheFirstEntriesFailsTheListing) {
+    const ListStep runs[][3] = {{ListStep::entry, ListStep::failed, ListStep::end},
+                                {ListStep::failed, ListStep::end, ListStep::end},
+                                {ListStep::entry, ListStep::entry, ListStep::end}};
+    std::string results;
+    for (const auto& run : runs) {
+        std::size_t step = 0;
+        const auto entries = collectListing([&](platform::DirEntry& entry) {
+            entry.name = "m.nm2";
+            return run[step++];
+        });
+        results += entries ? std::to_string(entries->size()) : "failed";
+        results += ' ';
+    }
+    EXPECT_EQ(results, "failed failed 2 ");
+}
+
+TEST(Identity, NumbersOnlyWhereTheyAreSureElseTheFinalPath) {
+    const auto facts = [](std::uint64_t serial, std::uint8_t low, std::uint8_t high, bool wide,
+                          std::optional<std::string> system) {
+        IdentityFacts made;
+        made.serial = serial;
+        made.id[0] = low;
+        made.id[15] = high;
+        made.wideId = wide;
+        made.fileSystem = std::move(system);
+        made.foldedFinalPath = "\\\\?\\Z:\\DEV\\SHM\\A.NM2";
+        return made;
+    };
+    const struct {
+        IdentityFacts facts;
+        std::uint64_t device, inode, inodeHigh;
+        const char* path;
+    } rows[] = {
+        {facts(0x5a000000, 7, 9, true, "NTFS"), 0x5a000000, 7, 0x0900000000000000, ""},
+        {facts(0x5a000000, 7, 9, true, "ReFS"), 0x5a000000, 7, 0x0900000000000000, ""},
+        {facts(0x5a000000, 7, 0, false, "ReFS"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
+        {facts(0, 2, 0, true, "NTFS"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
+        {facts(0x1234, 0, 0, true, "NTFS"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
+        {facts(0x1234, 7, 0, false, "FAT32"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
+        {facts(0x1234, 7, 0, false, "exFAT"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
+        {facts(0x1234, 7, 0, false, std::nullopt), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
+    };
+    for (const auto& row : rows) {
+        const std::optional<platform::FileId> id = identityOf(row.facts);
+        ASSERT_TRUE(id);
+        EXPECT_EQ(id->device, row.device);
+        EXPECT_EQ(id->inode, row.inode);
+        EXPECT_EQ(id->inodeHigh, row.inodeHigh);
+        EXPECT_EQ(id->path, row.path);
+    }
+    IdentityFacts unknown = facts(0, 2, 0, true, "NTFS");
+    unknown.foldedFinalPath.clear();
+    EXPECT_EQ(identityOf(unknown), std::nullopt);
+}
+
+}  // namespace
