@@ -66,11 +66,7 @@ char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 
 
 // The path as the system takes it: a full path in its extended form, a bare
 // drive as its root.
-std::wstring native(std::string_view path) {
-    std::wstring name = wide(windows::extendedPath(path));
-    if (path.size() == 2 && hasDrive(path)) name += L'\\';
-    return name;
-}
+std::wstring native(std::string_view path) { return wide(windows::extendedPath(path)); }
 
 std::u16string_view units(std::wstring_view text) {
     return {reinterpret_cast<const char16_t*>(text.data()), text.size()};

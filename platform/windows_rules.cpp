@@ -36,7 +36,12 @@ bool startsWith(std::string_view text, std::string_view start) {
 }  // namespace
 
 std::string extendedPath(std::string_view fullPath) {
-    if (startsWith(fullPath, extendedPrefix) || startsWith(fullPath, devicePrefix)) return std::string(fullPath);
+    if (startsWith(fullPath, extendedPrefix) || startsWith(fullPath, devicePrefix)) {
+        // A drive is named by its root, as without the prefix.
+        const std::string_view rest = fullPath.substr(extendedPrefix.size());
+        const bool bareDrive = rest.size() == 2 && isLetter(rest[0]) && rest[1] == ':';
+        return std::string(fullPath) + (bareDrive ? "\\" : "");
+    }
     std::string path(extendedPrefix);
     if (fullPath.size() >= 2 && isLetter(fullPath[0]) && fullPath[1] == ':') {
         if (fullPath.size() > 2 && !isSeparator(fullPath[2])) return std::string(fullPath);

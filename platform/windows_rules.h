@@ -20,7 +20,8 @@ namespace platform::windows {
 // path, which every call takes as it is: no length limit, no wildcards, no
 // device names, no trailing dots or spaces removed. '/' becomes '\', runs of
 // separators become one, and a bare drive becomes its root. A path already
-// in that form stays as it is; one that isn't full comes back unchanged.
+// in that form stays as it is (but for a bare drive); one that isn't full
+// comes back unchanged.
 std::string extendedPath(std::string_view fullPath);
 
 // The part of a path in which '*' and '?' would be wildcards: everything

@@ -23,6 +23,7 @@ TEST(ExtendedPath, TakesEveryFullPathToTheFormThatReachesItsOwnFile) {
         {"\\\\server\\share\\atlas", "\\\\?\\UNC\\server\\share\\atlas"},
         {"//server/share", "\\\\?\\UNC\\server\\share"},
         {"\\\\?\\Z:\\given\\as is", "\\\\?\\Z:\\given\\as is"},
+        {"\\\\?\\Z:", "\\\\?\\Z:\\"},
         {"\\\\.\\pipe\\x", "\\\\.\\pipe\\x"},
         // Not full: left to the system as it is.
         {"C:atlas", "C:atlas"},

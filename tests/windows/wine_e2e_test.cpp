@@ -551,6 +551,11 @@ TEST_F(Wine, DriveRootAtlasAndAnIndexNamedOnAnotherDrive) {
     EXPECT_EQ(run.err, packStart("X:", "X:\\idx.nti", "X:\\route.nm2", out) + indexLine("X:\\idx.nti") +
                            routeLine("X:\\route.nm2") + nm2Line("X:\\more.nm2"));
     EXPECT_EQ(readFile(base + "/out.nm3"), archiveOf({index, route, more}));
+    // So is the root in the extended form.
+    fs::remove(base + "/out.nm3");
+    const RunResult extended = veskal({"-i:idx.nti", "-r:route.nm2", "-o:" + out, "\\\\?\\X:\\"});
+    EXPECT_EQ(extended.status, 0) << extended.err;
+    EXPECT_EQ(readFile(base + "/out.nm3"), archiveOf({index, route, more}));
 
     // An archive at the root unpacks into a folder right below it.
     fs::copy_file(base + "/out.nm3", root + "/top.nm3");
@@ -816,31 +821,32 @@ TEST_F(Wine, MemberFilesThatCantBeCreatedAndSixtyFourBitSizes) {
               (Files{{"index.058.nti", index}, {"west_00000.nm2", route}, {"west_00001.nm2", "<dir>"}}));
     EXPECT_EQ(readFile(base + "/west.nm3"), bytes);
 
-    // A sparse file long enough to claim 2^32 + 1 footer entries: more than
-    // entries can count, refused before anything is allocated or read.
+    // Sparse archives of one index and a huge footer. Long enough to claim
+    // 2^32 + 1 entries: more than entries can count, refused before anything
+    // is allocated or read. 8 GiB whose second entry goes back: refused at
+    // that entry by every build, whatever room its table would need.
     fs::remove_all(base + "/west.nm2");
-    writeFile(base + "/west.nm3", testsupport::headerOf(6) + Bytes("NIDX\x3a\0", 6) + testsupport::u32le(6));
-    const std::uint64_t fileSize = (std::uint64_t{1} << 34) + 21;
-    fs::resize_file(base + "/west.nm3", fileSize);
-    run = unveskal({"west.nm3"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, unpackStart("west.nm3", folder) +
-                           "Check NM3 tag - Ok\n - fileSize = [0x400000015]\n"
-                           " - footerSize (count) = [4294967297]\n Error calculate footerSize file " +
-                           win(base + "/west.nm3") + ".\n");
-    EXPECT_EQ(fs::file_size(base + "/west.nm3"), fileSize);
-    EXPECT_EQ(testsupport::snapshot(base + "/west.nm2"), Files{});
-    // An 8 GiB footer whose second entry goes back is refused at that entry
-    // by every build, whatever room its table would need.
-    writeFile(base + "/west.nm3", testsupport::headerOf(6) + Bytes("NIDX\x3a\0", 6) + testsupport::u32le(6) +
-                                      testsupport::u32le(5));
-    fs::resize_file(base + "/west.nm3", (std::uint64_t{1} << 33) + 22);
-    run = unveskal({"west.nm3"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, unpackStart("west.nm3", folder) +
-                           "Check NM3 tag - Ok\n - fileSize = [0x200000016]\n"
-                           " - footerSize (count) = [2147483649]\n Error invalid footer file " +
-                           win(base + "/west.nm3") + ".\n");
+    const Bytes start = testsupport::headerOf(6) + Bytes("NIDX\x3a\0", 6) + testsupport::u32le(6);
+    const struct {
+        Bytes bytes;
+        std::uint64_t fileSize;
+        std::string rest;
+    } huge[] = {
+        {start, (std::uint64_t{1} << 34) + 21,
+         " - fileSize = [0x400000015]\n - footerSize (count) = [4294967297]\n Error calculate footerSize file "},
+        {start + testsupport::u32le(5), (std::uint64_t{1} << 33) + 22,
+         " - fileSize = [0x200000016]\n - footerSize (count) = [2147483649]\n Error invalid footer file "},
+    };
+    for (const auto& row : huge) {
+        writeFile(base + "/west.nm3", row.bytes);
+        fs::resize_file(base + "/west.nm3", row.fileSize);
+        run = unveskal({"west.nm3"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, unpackStart("west.nm3", folder) + "Check NM3 tag - Ok\n" + row.rest +
+                               win(base + "/west.nm3") + ".\n");
+        EXPECT_EQ(fs::file_size(base + "/west.nm3"), row.fileSize);
+        EXPECT_EQ(testsupport::snapshot(base + "/west.nm2"), Files{});
+    }
 }
 
 TEST_F(Wine, ArchiveIsNeverDeletedNorOverwritten) {
