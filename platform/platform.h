@@ -163,7 +163,10 @@ std::optional<FileInfo> fileInfo(const std::string& path);
 // blocks. `info`, when given, receives what the file was when it opened.
 std::optional<File> openRead(const std::string& path, FileInfo* info = nullptr);
 
-// Creates a file for reading and writing, or empties an existing one.
+// Creates a file for reading and writing, or empties an existing one. Where
+// the system can't delete a link by its own name (Wine), a name that leads
+// through a link into another folder is refused rather than emptying a file
+// there.
 std::optional<File> createFile(const std::string& path);
 
 // Cuts an existing file to 0 bytes by its path.

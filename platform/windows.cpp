@@ -393,8 +393,13 @@ enum class Reach { nothing, itself, elsewhereInFolder, outsideFolder, unknown };
 Reach reachOf(const std::wstring& path) {
     const std::wstring target = finalPathOf(path);
     if (target.empty()) return ::GetFileAttributesW(path.c_str()) == noAttributes ? Reach::nothing : Reach::unknown;
-    const std::wstring folder = finalPathOf(std::wstring(folderOf(path)));
+    // A drive's root is named with its separator, and final paths of roots
+    // end in one.
+    std::wstring folderName(folderOf(path));
+    if (!folderName.empty() && folderName.back() == L':') folderName += L'\\';
+    std::wstring folder = finalPathOf(folderName);
     if (folder.empty()) return Reach::unknown;
+    if (isSeparator(folder.back())) folder.pop_back();
     if (folded(std::wstring(folderOf(target))) != folded(folder)) return Reach::outsideFolder;
     // Wine leaves trailing dots and spaces out of final paths.
     const auto nameOf = [](std::wstring_view full) {
@@ -442,8 +447,9 @@ std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
         ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         // An empty root lists nothing at all, not even "." and "..".
+        const DWORD error = ::GetLastError();
         const DWORD attributes = attributesOf(name);
-        if (::GetLastError() == ERROR_FILE_NOT_FOUND && attributes != noAttributes &&
+        if (error == ERROR_FILE_NOT_FOUND && attributes != noAttributes &&
             (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             return std::vector<DirEntry>();
         }
@@ -594,11 +600,9 @@ std::optional<File> openRead(const std::string& path, FileInfo* info) {
     return file;
 }
 
-std::optional<File> createFile(const std::string& path) {
-    // Never through a link to another folder: the name would empty a file
-    // elsewhere.
-    const std::wstring name = native(path);
-    if (reachOf(name) == Reach::outsideFolder) return std::nullopt;
+namespace {
+
+std::optional<File> createNamed(const std::wstring& name) {
     // Created or emptied like "w+b" opens it, shared with no reader or
     // writer, but open to deletion: an interrupt deletes the archive while
     // the run still holds it.
@@ -622,6 +626,16 @@ std::optional<File> createFile(const std::string& path) {
         return std::nullopt;
     }
     return fileOf(stream);
+}
+
+}  // namespace
+
+std::optional<File> createFile(const std::string& path) {
+    // Never through a link to another folder: the link can't be deleted by
+    // its own name here, and the member would empty a file elsewhere.
+    const std::wstring name = native(path);
+    if (reachOf(name) == Reach::outsideFolder) return std::nullopt;
+    return createNamed(name);
 }
 
 KernelCopy kernelCopy(File&, File&, std::size_t) { return {KernelCopy::Status::refused, 0}; }
@@ -699,7 +713,9 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 std::optional<File> createOutput(const std::string& path) {
     std::wstring name = native(path);
     const Lock lock(removesLock);
-    std::optional<File> file = createFile(path);
+    // The output goes where its name leads, as the user asked, after the
+    // packer made sure it is none of its inputs.
+    std::optional<File> file = createNamed(name);
     if (!file) return std::nullopt;
     outputName.swap(name);
     outputSet = true;

@@ -1025,6 +1025,15 @@ TEST_F(Wine, LinksInTheFolderNeverLeadOutOfIt) {
               (Files{{"archive.nm3", "-> " + base + "/west.nm3"},
                      {"west_00000.nm2", "-> " + base + "/elsewhere.txt"},
                      {"index.058.nti", index}}));
+
+    // The packer's output goes where the user's link leads.
+    writeFile(atlas + "/atlas.nti", index);
+    writeFile(atlas + "/route.nm2", route);
+    fs::create_directory(base + "/links");
+    fs::create_symlink(base + "/elsewhere.txt", base + "/links/out.nm3");
+    const RunResult pack = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:links\\out.nm3", win(atlas)});
+    EXPECT_EQ(pack.status, 0) << pack.err;
+    EXPECT_EQ(readFile(base + "/elsewhere.txt"), bytes);
 }
 
 TEST_F(Wine, ArchiveBeyondTwoGibibytesMatchesTheLinuxBuilds) {
