@@ -293,6 +293,10 @@ TEST_F(Wine, FailuresWhilePackingRemoveTheArchive) {
     writeFile(atlas + "/old.nm2", memberBytes("OLD0", 15, 4));
     const std::string a = win(atlas);
     const std::string out = win(base + "/out.nm3");
+    // An older archive with a second name: that name is left empty, keeping
+    // none of the unfinished archive.
+    writeFile(base + "/out.nm3", "an older archive");
+    fs::create_hard_link(base + "/out.nm3", base + "/other-name.nm3");
 
     const RunResult oldVersion = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:" + out, a});
     EXPECT_EQ(oldVersion.status, 1);
@@ -300,6 +304,7 @@ TEST_F(Wine, FailuresWhilePackingRemoveTheArchive) {
                                   routeLine(a + "\\route.nm2") + " Non valid version [0xf] route file [" + a +
                                   "\\old.nm2].\n");
     EXPECT_FALSE(testsupport::fileExists(base + "/out.nm3"));
+    EXPECT_EQ(readFile(base + "/other-name.nm3"), "");
 
     // An archive that the listing would meet as one of its own members.
     fs::remove(atlas + "/old.nm2");
@@ -796,6 +801,18 @@ TEST_F(Wine, UnpackerOptionsAndFolderNames) {
                            memberLines("a.b", 58, 2));
     EXPECT_EQ(filesIn(base + "/a.b.nm2"),
               (Files{{"index.058.nti", index}, {"a.b_00000.nm2", route}, {"a.b_00001.nm2", more}}));
+
+    // A directory is never an archive: given as the folder itself, or as
+    // "." from inside it, nothing is emptied.
+    for (const auto& [operand, workingDir] : {std::pair{std::string("a.b.nm2"), base},
+                                              std::pair{std::string("."), base + "/a.b.nm2"}}) {
+        run = unveskal({operand}, workingDir);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, unpackStart(operand, win(base + "/a.b.nm2")) + " File " + win(base + "/a.b.nm2") +
+                               " NOT found.\n");
+        EXPECT_EQ(filesIn(base + "/a.b.nm2"),
+                  (Files{{"index.058.nti", index}, {"a.b_00000.nm2", route}, {"a.b_00001.nm2", more}}));
+    }
 }
 
 TEST_F(Wine, MemberFilesThatCantBeCreatedAndSixtyFourBitSizes) {
