@@ -1,0 +1,44 @@
+// What the command line asks a program to do.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace cli {
+
+// Which arguments are options: '-' alone where '/' begins an absolute path,
+// '-' or '/' where paths begin otherwise.
+enum class OptionStyle { dash, dashOrSlash };
+
+// The usage line, and status 1.
+struct Help {};
+
+struct PackJob {
+    std::string index;  // the -i: value, as given
+    std::string route;  // the -r: value
+    std::string out;    // the -o: value
+    std::optional<std::string> atlasDir;  // the operand; the working directory without one
+};
+
+struct UnpackJob {
+    std::string archive;
+};
+
+template <typename Job>
+struct CommandLine {
+    std::variant<Help, Job> action;
+    // Arguments with a letter the program doesn't know, in the order met;
+    // each is reported and the scan goes on.
+    std::vector<std::string> unknown;
+};
+
+// `arguments` without the program's own name. Options are read up to the
+// first argument that is not one, the operand; a help letter ('?', 'h',
+// 'H') ends the scan at once, whatever stands before or after it.
+CommandLine<PackJob> readPackCommandLine(const std::vector<std::string>& arguments, OptionStyle style);
+// Without an operand the unpacker has nothing to do: help.
+CommandLine<UnpackJob> readUnpackCommandLine(const std::vector<std::string>& arguments, OptionStyle style);
+
+}  // namespace cli
