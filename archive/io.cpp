@@ -2,28 +2,28 @@
 
 namespace archive {
 
-bool writeFinalHeader(platform::File& archive, std::uint32_t offsetFooter) {
+bool writeFinalHeader(fs::File& archive, std::uint32_t offsetFooter) {
     ArchiveHeader header;
     header.offsetFooter = offsetFooter;
     const ArchiveHeaderBytes bytes = encodeArchiveHeader(header);
     return archive.seek(0) && archive.write(bytes.data(), bytes.size());
 }
 
-std::optional<ArchiveHeader> readArchiveHeader(platform::File& archive) {
+std::optional<ArchiveHeader> readArchiveHeader(fs::File& archive) {
     ArchiveHeaderBytes bytes{};
     const std::optional<std::size_t> got = archive.read(bytes.data(), bytes.size());
     if (!got || *got != bytes.size()) return std::nullopt;
     return decodeArchiveHeader(bytes);
 }
 
-std::optional<MemberHeaderBytes> readMemberHeader(platform::File& member) {
+std::optional<MemberHeaderBytes> readMemberHeader(fs::File& member) {
     MemberHeaderBytes bytes{};
     const std::optional<std::size_t> got = member.read(bytes.data(), bytes.size());
     if (!got || *got != bytes.size()) return std::nullopt;
     return bytes;
 }
 
-bool writeFooter(platform::File& archive, const std::vector<std::uint32_t>& memberStarts) {
+bool writeFooter(fs::File& archive, const std::vector<std::uint32_t>& memberStarts) {
     std::vector<unsigned char> bytes;
     bytes.reserve(memberStarts.size() * footerEntrySize);
     for (const std::uint32_t start : memberStarts) {
@@ -33,7 +33,7 @@ bool writeFooter(platform::File& archive, const std::vector<std::uint32_t>& memb
     return archive.write(bytes.data(), bytes.size());
 }
 
-bool readFooter(platform::File& archive, std::uint32_t count, std::vector<std::uint32_t>& memberStarts) {
+bool readFooter(fs::File& archive, std::uint32_t count, std::vector<std::uint32_t>& memberStarts) {
     // Read in pieces so that a footer claiming far more entries than the
     // file holds costs no more memory than the file's own size.
     constexpr std::uint32_t piece = 16384;

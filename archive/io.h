@@ -6,26 +6,26 @@
 #include <vector>
 
 #include "archive/records.h"
-#include "platform/platform.h"
+#include "fs/file_system.h"
 
 namespace archive {
 
 // Seeks to byte 0 and writes the header again with the final offsetFooter.
-bool writeFinalHeader(platform::File& archive, std::uint32_t offsetFooter);
+bool writeFinalHeader(fs::File& archive, std::uint32_t offsetFooter);
 
 // The 12 header bytes from the current position; nullopt when fewer are
 // there or the read fails.
-std::optional<ArchiveHeader> readArchiveHeader(platform::File& archive);
+std::optional<ArchiveHeader> readArchiveHeader(fs::File& archive);
 
 // The 6-byte member header from the current position; nullopt when fewer are
 // there or the read fails.
-std::optional<MemberHeaderBytes> readMemberHeader(platform::File& member);
+std::optional<MemberHeaderBytes> readMemberHeader(fs::File& member);
 
 // Writes every entry of `memberStarts` at the current position.
-bool writeFooter(platform::File& archive, const std::vector<std::uint32_t>& memberStarts);
+bool writeFooter(fs::File& archive, const std::vector<std::uint32_t>& memberStarts);
 
 // Reads `count` entries from the current position into `memberStarts`;
 // false when fewer are there or the read fails.
-bool readFooter(platform::File& archive, std::uint32_t count, std::vector<std::uint32_t>& memberStarts);
+bool readFooter(fs::File& archive, std::uint32_t count, std::vector<std::uint32_t>& memberStarts);
 
 }  // namespace archive

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "console/text.h"
 
 namespace console {
 
@@ -12,7 +11,7 @@ namespace {
 // Largest piece handed to the kernel at once.
 constexpr std::uint64_t kernelPiece = std::uint64_t{1} << 30;
 
-CopyResult copyBuffered(platform::File& source, platform::File& target, std::uint64_t limit, CopyBuffer& buffer,
+CopyResult copyBuffered(fs::File& source, fs::File& target, std::uint64_t limit, CopyBuffer& buffer,
                         CopyResult result) {
     while (result.copied < limit) {
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.bytes.size(), limit - result.copied));
@@ -34,13 +33,14 @@ CopyResult copyBuffered(platform::File& source, platform::File& target, std::uin
 
 }  // namespace
 
-CopyResult copyBlocks(platform::File& source, platform::File& target, std::uint64_t limit, CopyBuffer& buffer) {
+CopyResult copyBlocks(fs::FileSystem& files, fs::File& source, fs::File& target, std::uint64_t limit,
+                      CopyBuffer& buffer) {
     CopyResult result;
     if (buffer.kernelCopy) {
         while (result.copied < limit) {
             const auto piece = static_cast<std::size_t>(std::min(kernelPiece, limit - result.copied));
-            const platform::KernelCopy moved = platform::kernelCopy(source, target, piece);
-            if (moved.status == platform::KernelCopy::Status::copied) {
+            const fs::KernelCopy moved = files.copy(source, target, piece);
+            if (moved.status == fs::KernelCopy::Status::copied) {
                 result.copied += moved.bytes;
                 continue;
             }
@@ -67,17 +67,15 @@ bool BlockWriter::flush() {
     return written;
 }
 
-CopyResult copyBlocks(platform::File& source, BlockWriter& target, std::uint64_t limit, std::uint64_t expected,
-                      CopyBuffer& buffer) {
+CopyResult copyBlocks(fs::FileSystem& files, fs::File& source, BlockWriter& target, std::uint64_t limit,
+                      std::uint64_t expected, CopyBuffer& buffer) {
     CopyResult result;
     if (expected > smallCopy) {
-        // What has been said so far shows while the long copy runs.
-        flushSaid();
         if (!target.flush()) {
             result.status = CopyResult::Status::writeError;
             return result;
         }
-        return copyBlocks(source, target.file(), limit, buffer);
+        return copyBlocks(files, source, target.file(), limit, buffer);
     }
     while (result.copied < limit) {
         if (target.spareSize() == 0 && !target.flush()) {

@@ -5,7 +5,7 @@
 #include <limits>
 #include <vector>
 
-#include "platform/platform.h"
+#include "fs/file_system.h"
 
 namespace console {
 
@@ -30,7 +30,8 @@ struct CopyResult {
 // Copies from the current position of `source` to the current position of
 // `target` until `limit` bytes are copied or `source` ends. An end before
 // `limit` is not an error here: `copied` tells the caller.
-CopyResult copyBlocks(platform::File& source, platform::File& target, std::uint64_t limit, CopyBuffer& buffer);
+CopyResult copyBlocks(fs::FileSystem& files, fs::File& source, fs::File& target, std::uint64_t limit,
+                      CopyBuffer& buffer);
 
 // Members up to this size travel through memory, where the cost of a copy is
 // its system calls rather than its bytes; larger ones move file to file.
@@ -42,12 +43,12 @@ class BlockWriter {
 public:
     static constexpr std::size_t capacity = 1024 * 1024;
 
-    explicit BlockWriter(platform::File& file) : file_(file), bytes_(capacity) {}
+    explicit BlockWriter(fs::File& file) : file_(file), bytes_(capacity) {}
 
     bool write(const void* data, std::size_t size);
     // Writes what has gathered; the file's position is then the writer's.
     bool flush();
-    platform::File& file() { return file_; }
+    fs::File& file() { return file_; }
 
     // Room at the end of the gathered bytes, to be filled in place and then
     // committed.
@@ -56,7 +57,7 @@ public:
     void commit(std::size_t size) { used_ += size; }
 
 private:
-    platform::File& file_;
+    fs::File& file_;
     std::vector<unsigned char> bytes_;
     std::size_t used_ = 0;
 };
@@ -64,7 +65,7 @@ private:
 // copyBlocks into a BlockWriter, for a source whose size was `expected`
 // bytes from its current position when it was opened: a small one is read
 // straight into the writer's buffer.
-CopyResult copyBlocks(platform::File& source, BlockWriter& target, std::uint64_t limit, std::uint64_t expected,
-                      CopyBuffer& buffer);
+CopyResult copyBlocks(fs::FileSystem& files, fs::File& source, BlockWriter& target, std::uint64_t limit,
+                      std::uint64_t expected, CopyBuffer& buffer);
 
 }  // namespace console

@@ -5,28 +5,14 @@
 
 namespace console {
 
-ScanResult scanOptions(int argc, const char* const* argv, const OptionHandler& handler) {
-    ScanResult scan;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i];
-        if (!platform::startsOption(argument)) {
-            scan.operand = i;
-            return scan;
-        }
-        const char letter = argument.size() > 1 ? argument[1] : '\0';
-        if (letter == '?' || letter == 'h' || letter == 'H') {
-            scan.operand = helpRequested;
-            return scan;
-        }
-        if (!handler(letter, argument)) scan.unknown.emplace_back(argument);
-    }
-    return scan;
+std::string unknownOptionsText(const std::vector<std::string>& unknown) {
+    std::string text;
+    for (const std::string& argument : unknown) text += formatText("unknown option %s\n", argument.c_str());
+    return text;
 }
 
-std::string unknownOptionsText(const ScanResult& scan) {
-    std::string text;
-    for (const std::string& argument : scan.unknown) text += formatText("unknown option %s\n", argument.c_str());
-    return text;
+cli::OptionStyle optionStyle() {
+    return platform::startsOption("/") ? cli::OptionStyle::dashOrSlash : cli::OptionStyle::dash;
 }
 
 std::string bannerText() {

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "console/transcript.h"
 #include "platform/platform.h"
 
 namespace console {
@@ -26,5 +27,20 @@ std::string formatText(const char* format, ...) {
 void say(const std::string& text) { platform::writeError(text); }
 
 void flushSaid() { platform::flushErrors(); }
+
+namespace {
+
+class Terminal : public Transcript {
+public:
+    void say(std::string_view text) override { platform::writeError(text); }
+    void flush() override { platform::flushErrors(); }
+};
+
+}  // namespace
+
+Transcript& terminal() {
+    static Terminal stream;
+    return stream;
+}
 
 }  // namespace console

@@ -104,6 +104,8 @@ FaultyFileSystem::FaultyFileSystem(FileSystem& inner, CallKind kind, std::uint64
 
 FaultyFileSystem::~FaultyFileSystem() = default;
 
+PathStyle FaultyFileSystem::style() const { return inner_.style(); }
+
 std::optional<std::string> FaultyFileSystem::currentDir() {
     if (log_->fails(CallKind::status, "currentDir", "")) return std::nullopt;
     return inner_.currentDir();
@@ -131,9 +133,9 @@ std::optional<std::vector<Entry>> FaultyFileSystem::list(const std::string& dir)
     return inner_.list(dir);
 }
 
-std::unique_ptr<File> FaultyFileSystem::openRead(const std::string& path) {
+std::unique_ptr<File> FaultyFileSystem::openRead(const std::string& path, Status* opened) {
     if (log_->fails(CallKind::open, "openRead", path)) return nullptr;
-    std::unique_ptr<File> file = inner_.openRead(path);
+    std::unique_ptr<File> file = inner_.openRead(path, opened);
     if (!file) return nullptr;
     return std::make_unique<FaultyFile>(std::move(file), path, log_);
 }
@@ -143,6 +145,11 @@ std::unique_ptr<File> FaultyFileSystem::create(const std::string& path) {
     std::unique_ptr<File> file = inner_.create(path);
     if (!log_->changed(file != nullptr, "create", path)) return nullptr;
     return std::make_unique<FaultyFile>(std::move(file), path, log_);
+}
+
+bool FaultyFileSystem::emptyFile(const std::string& path) {
+    if (log_->fails(CallKind::write, "emptyFile", path)) return false;
+    return log_->changed(inner_.emptyFile(path), "emptyFile", path);
 }
 
 bool FaultyFileSystem::makeDir(const std::string& path) {

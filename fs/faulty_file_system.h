@@ -33,13 +33,15 @@ public:
     FaultyFileSystem(const FaultyFileSystem&) = delete;
     FaultyFileSystem& operator=(const FaultyFileSystem&) = delete;
 
+    [[nodiscard]] PathStyle style() const override;
     [[nodiscard]] std::optional<std::string> currentDir() override;
     [[nodiscard]] Status status(const std::string& path) override;
     [[nodiscard]] LinkChain followLinks(const std::string& path) override;
     [[nodiscard]] bool access(const std::string& path, Access access) override;
     [[nodiscard]] std::optional<std::vector<Entry>> list(const std::string& dir) override;
-    [[nodiscard]] std::unique_ptr<File> openRead(const std::string& path) override;
+    [[nodiscard]] std::unique_ptr<File> openRead(const std::string& path, Status* opened) override;
     [[nodiscard]] std::unique_ptr<File> create(const std::string& path) override;
+    [[nodiscard]] bool emptyFile(const std::string& path) override;
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
 

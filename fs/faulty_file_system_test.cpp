@@ -12,7 +12,7 @@ using fs::CallKind;
 // happens after a failure shows.
 void readCopyAndRemove(fs::FileSystem& fs) {
     char buffer[4];
-    if (const std::unique_ptr<fs::File> in = fs.openRead("/in")) {
+    if (const std::unique_ptr<fs::File> in = fs.openRead("/in", nullptr)) {
         static_cast<void>(in->read(buffer, 1));
         static_cast<void>(in->readSome(buffer, 1));
         static_cast<void>(in->status());
@@ -92,11 +92,11 @@ TEST(FaultyFileSystem, ClosesAFileWhoseCloseFailsAndCountsTheCloseOfAFileDropped
     fs::MemoryFileSystem memory;
     memory.addFile("/in", "in");
     fs::FaultyFileSystem faulty(memory, CallKind::close, 1);
-    const std::unique_ptr<fs::File> file = faulty.openRead("/in");
+    const std::unique_ptr<fs::File> file = faulty.openRead("/in", nullptr);
     ASSERT_TRUE(file);
     EXPECT_FALSE(file->close());
     EXPECT_EQ(memory.openFiles(), 0u);
-    static_cast<void>(faulty.openRead("/in"));
+    static_cast<void>(faulty.openRead("/in", nullptr));
     EXPECT_EQ(faulty.calls(), 2u);
 }
 

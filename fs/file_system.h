@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/paths.h"
+
 namespace fs {
 
 // Identifies a file whatever path reaches it. Where a file system can't be
@@ -85,12 +87,28 @@ public:
     [[nodiscard]] virtual bool close() = 0;
 };
 
+// How a copy inside the system went: `refused` covers every failure, the
+// system refusing for reasons of its own (another file system, a size limit
+// met before the source's end), so that the caller's buffered copy finds out
+// what really went wrong.
+struct KernelCopy {
+    enum class Status { copied, endOfFile, refused };
+    Status status;
+    std::size_t bytes = 0;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
+    [[nodiscard]] virtual PathStyle style() const = 0;
     // The process's current directory; nullopt when it can't be read.
     [[nodiscard]] virtual std::optional<std::string> currentDir() = 0;
+    // The absolute form of `path`, relative paths taken from `workingDir`
+    // (see lexicalFullPath); empty when it can't be formed.
+    [[nodiscard]] virtual std::string fullPath(std::string_view path, std::string_view workingDir) {
+        return lexicalFullPath(path, workingDir, style());
+    }
     // What `path` names, links followed.
     [[nodiscard]] virtual Status status(const std::string& path) = 0;
     [[nodiscard]] virtual LinkChain followLinks(const std::string& path) = 0;
@@ -100,15 +118,35 @@ public:
     [[nodiscard]] virtual std::optional<std::vector<Entry>> list(const std::string& dir) = 0;
     // Opens an existing regular file (links followed) for reading; anything
     // else, a FIFO or a device included, can't be opened, and opening never
-    // blocks.
-    [[nodiscard]] virtual std::unique_ptr<File> openRead(const std::string& path) = 0;
+    // blocks. `opened`, when given, receives what the file was when it
+    // opened.
+    [[nodiscard]] virtual std::unique_ptr<File> openRead(const std::string& path, Status* opened) = 0;
     // Creates a regular file for reading and writing, or empties an
     // existing one (links followed, a link that leads nowhere creating its
     // target).
     [[nodiscard]] virtual std::unique_ptr<File> create(const std::string& path) = 0;
+    // Cuts an existing file to 0 bytes by its path.
+    [[nodiscard]] virtual bool emptyFile(const std::string& path) = 0;
     [[nodiscard]] virtual bool makeDir(const std::string& path) = 0;
     // Deletes a name that is not a directory; a link goes as a link.
     [[nodiscard]] virtual bool remove(const std::string& path) = 0;
+
+    // Moves up to `size` bytes from the current position of `source` to the
+    // current position of `target` inside the system, where it can.
+    [[nodiscard]] virtual KernelCopy copy(File& /*source*/, File& /*target*/, std::size_t /*size*/) {
+        return {KernelCopy::Status::refused, 0};
+    }
+
+    // The archive a run writes: created as `create` does and, where the
+    // process can be interrupted, registered in the same step as the file an
+    // interrupt cuts to 0 bytes and deletes. closeOutput closes it, after
+    // which an interrupt reaches it by its path; forgetOutput ends the
+    // registration once the run has deleted it itself, keepOutput once the
+    // run is complete and has said everything.
+    [[nodiscard]] virtual std::unique_ptr<File> createOutput(const std::string& path) { return create(path); }
+    [[nodiscard]] virtual bool closeOutput(File& output) { return output.close(); }
+    virtual void forgetOutput() {}
+    virtual void keepOutput() {}
 };
 
 }  // namespace fs

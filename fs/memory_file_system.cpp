@@ -261,6 +261,8 @@ MemoryFileSystem::MemoryFileSystem() : tree_(std::make_unique<MemoryTree>()) {
 
 MemoryFileSystem::~MemoryFileSystem() = default;
 
+PathStyle MemoryFileSystem::style() const { return PathStyle::posix; }
+
 std::optional<std::string> MemoryFileSystem::currentDir() { return tree_->currentDir; }
 
 Status MemoryFileSystem::status(const std::string& path) {
@@ -302,9 +304,10 @@ std::optional<std::vector<Entry>> MemoryFileSystem::list(const std::string& dir)
     return entries;
 }
 
-std::unique_ptr<File> MemoryFileSystem::openRead(const std::string& path) {
+std::unique_ptr<File> MemoryFileSystem::openRead(const std::string& path, Status* opened) {
     const Found found = walk(*tree_, path, true);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::file) return nullptr;
+    if (opened != nullptr) *opened = statusOf(*found.node);
     return std::make_unique<MemoryFile>(found.owned(), false, tree_->openFiles);
 }
 
@@ -319,6 +322,13 @@ std::unique_ptr<File> MemoryFileSystem::create(const std::string& path) {
     if (found.trailingSlash) return nullptr;
     addEntry(*found.dir, found.name, newNode(*tree_, NodeType::file));
     return std::make_unique<MemoryFile>(found.owned(), true, tree_->openFiles);
+}
+
+bool MemoryFileSystem::emptyFile(const std::string& path) {
+    const Found found = walk(*tree_, path, true);
+    if (!found.ok || found.node == nullptr || found.node->type != NodeType::file) return false;
+    found.node->bytes.clear();
+    return true;
 }
 
 bool MemoryFileSystem::makeDir(const std::string& path) {

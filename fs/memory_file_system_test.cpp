@@ -219,7 +219,7 @@ TEST(MemoryFileSystem, HardLinksShareOneNodeThatLivesWhileNamedOrOpen) {
     ASSERT_TRUE(writer->write("two", 3));
     EXPECT_EQ(fs.bytesOf("/a"), "two");
 
-    const std::unique_ptr<fs::File> reader = fs.openRead("/a");
+    const std::unique_ptr<fs::File> reader = fs.openRead("/a", nullptr);
     ASSERT_TRUE(reader);
     EXPECT_TRUE(fs.remove("/a"));
     EXPECT_EQ(fs.status("/d/b").links, 1u);
@@ -260,7 +260,7 @@ TEST(MemoryFileSystem, OpenFilesSeekPastTheEndAndCloseWhenDropped) {
         ASSERT_TRUE(file->truncate(6));
         EXPECT_EQ(file->seekEnd(), 6u);
         EXPECT_EQ(file->status()->size, 6u);
-        EXPECT_FALSE(fs.openRead("/fifo"));
+        EXPECT_FALSE(fs.openRead("/fifo", nullptr));
         EXPECT_EQ(fs.openFiles(), 1u);
     }
     EXPECT_EQ(fs.openFiles(), 0u);

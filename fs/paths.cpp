@@ -52,7 +52,8 @@ std::string resolved(std::string_view root, std::string_view rest, bool trailing
         result += separator;
         result += part;
     }
-    if (result.size() == root.size() || trailing) result += separator;
+    const bool endsInSeparator = !result.empty() && isSeparator(result.back(), style);
+    if ((parts.empty() || trailing) && !endsInSeparator) result += separator;
     return result;
 }
 

@@ -1,8 +1,7 @@
 // Fuzz target: the input is an argument vector, its arguments separated by
-// NUL bytes; the first byte picks the packer's option letters or only the
-// help letters. The option scanner, the unknown-option lines, the usage
-// line, path joining and the path functions of the platform must keep their
-// promises for every vector.
+// NUL bytes; the first byte picks the POSIX or the Windows style. Both
+// programs' command lines, the unknown-option lines, path joining and the
+// path rules must keep their promises for every vector.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,9 +9,12 @@
 #include <string_view>
 #include <vector>
 
+#include <optional>
+#include <variant>
+
+#include "cli/command_line.h"
 #include "console/frame.h"
-#include "console/path.h"
-#include "platform/platform.h"
+#include "fs/paths.h"
 
 namespace {
 
@@ -29,80 +31,78 @@ bool isHelp(std::string_view argument) {
     return argument.size() > 1 && (argument[1] == '?' || argument[1] == 'h' || argument[1] == 'H');
 }
 
-char letterOf(std::string_view argument) { return argument.size() > 1 ? argument[1] : '\0'; }
-
-void checkScan(const std::vector<std::string>& arguments, bool packerLetters) {
-    std::vector<const char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(arguments.size());
-
-    std::vector<std::string> seen;
-    std::vector<std::string> unknown;
-    const console::ScanResult scan =
-        console::scanOptions(argc, argv.data(), [&](char letter, std::string_view argument) {
-            require(letter == letterOf(argument), "handler given another letter", std::string(argument));
-            seen.emplace_back(argument);
-            const bool known = packerLetters && std::string_view("iIrRoO").find(letter) != std::string_view::npos;
-            if (!known) unknown.emplace_back(argument);
-            return known;
-        });
-
-    // Where the scan must stop, found the plain way.
-    int expected = 0;
-    std::size_t stop = arguments.size();
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        if (!platform::startsOption(arguments[i])) {
-            expected = static_cast<int>(i);
-            stop = i;
-            break;
-        }
-        if (isHelp(arguments[i])) {
-            expected = console::helpRequested;
-            stop = i;
-            break;
-        }
-    }
-    require(scan.operand == expected, "operand index", std::to_string(scan.operand));
-    if (scan.operand > 0) {
-        require(scan.operand < argc, "operand out of range");
-        require(!platform::startsOption(arguments[static_cast<std::size_t>(scan.operand)]), "operand is an option");
-    }
-    const std::vector<std::string> options(arguments.begin() + 1, arguments.begin() + static_cast<std::ptrdiff_t>(stop));
-    require(seen == options, "handler not told every option before the stop, in order");
-    require(scan.unknown == unknown, "unknown options");
-
-    std::string lines;
-    for (const std::string& argument : unknown) lines += "unknown option " + argument + "\n";
-    require(console::unknownOptionsText(scan) == lines, "unknown option lines");
-
-    const std::string& program = arguments.front();
-    const platform::PathParts parts = platform::splitPath(program);
-    require(console::usageText(program, "%s%s|") == parts.name + parts.ext + "|", "usage line", program);
+bool isOption(std::string_view argument, cli::OptionStyle style) {
+    return !argument.empty() && (argument[0] == '-' || (style == cli::OptionStyle::dashOrSlash && argument[0] == '/'));
 }
 
-void checkPaths(const std::string& path, const std::string& other) {
-    const platform::PathParts parts = platform::splitPath(path);
+void checkCommandLine(const std::vector<std::string>& arguments, cli::OptionStyle style) {
+    // Where the scan must stop, and what it must have found unknown, worked
+    // out the plain way.
+    std::optional<std::size_t> operand;
+    bool help = false;
+    std::vector<std::string> packUnknown;
+    std::vector<std::string> unpackUnknown;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (!isOption(argument, style)) {
+            operand = i;
+            break;
+        }
+        if (isHelp(argument)) {
+            help = true;
+            break;
+        }
+        const char letter = argument.size() > 1 ? argument[1] : '\0';
+        if (std::string_view("iIrRoO").find(letter) == std::string_view::npos || letter == '\0') {
+            packUnknown.push_back(argument);
+        }
+        unpackUnknown.push_back(argument);
+    }
+
+    const cli::CommandLine<cli::PackJob> pack = cli::readPackCommandLine(arguments, style);
+    require(pack.unknown == packUnknown, "the packer's unknown options");
+    require(std::holds_alternative<cli::Help>(pack.action) == help, "the packer's help");
+    if (const cli::PackJob* job = std::get_if<cli::PackJob>(&pack.action)) {
+        require(job->atlasDir == (operand ? std::optional<std::string>(arguments[*operand]) : std::nullopt),
+                "the packer's operand");
+    }
+    const cli::CommandLine<cli::UnpackJob> unpack = cli::readUnpackCommandLine(arguments, style);
+    require(unpack.unknown == unpackUnknown, "the unpacker's unknown options");
+    const cli::UnpackJob* job = std::get_if<cli::UnpackJob>(&unpack.action);
+    require((job != nullptr) == (!help && operand.has_value()), "the unpacker's help");
+    if (job != nullptr) require(job->archive == arguments[*operand], "the unpacker's operand");
+
+    std::string lines;
+    for (const std::string& argument : packUnknown) lines += "unknown option " + argument + "\n";
+    require(console::unknownOptionsText(pack.unknown) == lines, "unknown option lines");
+}
+
+bool isSeparator(char c, fs::PathStyle style) { return c == '/' || (style == fs::PathStyle::windows && c == '\\'); }
+
+void checkPaths(const std::string& path, const std::string& other, fs::PathStyle style) {
+    const fs::PathParts parts = fs::splitPath(path, style);
     require(parts.drive + parts.dir + parts.name + parts.ext == path, "split parts don't make the path", path);
-    require(parts.dir.empty() || parts.dir.back() == platform::separator, "directory part", path);
-    require((parts.name + parts.ext).find(platform::separator) == std::string::npos, "file name holds a separator");
+    require(parts.dir.empty() || isSeparator(parts.dir.back(), style), "directory part", path);
+    for (const char c : parts.name + parts.ext) require(!isSeparator(c, style), "file name holds a separator", path);
     require(parts.ext.empty() || parts.ext.front() == '.', "extension", path);
     require(parts.ext.find('.', 1) == std::string::npos, "extension holds two dots", path);
 
-    const std::string joined = console::joinPath(path, other);
-    const bool endsInSeparator = !path.empty() && path.back() == platform::separator;
-    require(joined == path + (endsInSeparator ? "" : std::string(1, platform::separator)) + other, "joinPath",
-            joined);
+    const char separator = fs::separatorOf(style);
+    const std::string joined = fs::joinPath(path, other, style);
+    const bool endsInSeparator = !path.empty() && path.back() == separator;
+    require(joined == path + (endsInSeparator ? "" : std::string(1, separator)) + other, "joinPath", joined);
 
-    const std::string workingDir = platform::fullPath(other, "/w");
-    require(platform::isAbsolute(workingDir), "full path of the working folder", workingDir);
-    const std::string full = platform::fullPath(path, workingDir);
-    require(platform::isAbsolute(full), "full path not absolute", full);
-    for (const char* part : {"//", "/./", "/../"}) {
+    const std::string root = style == fs::PathStyle::posix ? "/w" : "C:\\w";
+    const std::string workingDir = fs::lexicalFullPath(other, root, style);
+    // A path relative to another drive is left for the system to place.
+    if (!fs::isAbsolute(workingDir, style)) return;
+    const std::string full = fs::lexicalFullPath(path, workingDir, style);
+    if (!fs::isAbsolute(full, style)) return;
+    const std::string sep(1, separator);
+    for (const std::string& part : {sep + "." + sep, sep + ".." + sep}) {
         require(full.find(part) == std::string::npos, "full path not normal", full);
     }
-    require(platform::fullPath(full, "/elsewhere") == full, "full path changes again", full);
-    if (endsInSeparator) require(full.back() == platform::separator, "trailing separator lost", full);
+    require(fs::lexicalFullPath(full, workingDir, style) == full, "full path changes again", full);
 }
 
 std::vector<std::string> argumentsOf(const std::uint8_t* data, std::size_t size) {
@@ -125,11 +125,12 @@ std::vector<std::string> argumentsOf(const std::uint8_t* data, std::size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    const bool packerLetters = (data[0] & 1) != 0;
+    const bool windows = (data[0] & 1) != 0;
     const std::vector<std::string> arguments = argumentsOf(data + 1, size - 1);
-    checkScan(arguments, packerLetters);
+    checkCommandLine(arguments, windows ? cli::OptionStyle::dashOrSlash : cli::OptionStyle::dash);
+    const fs::PathStyle style = windows ? fs::PathStyle::windows : fs::PathStyle::posix;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
-        checkPaths(arguments[i], arguments[(i + 1) % arguments.size()]);
+        checkPaths(arguments[i], arguments[(i + 1) % arguments.size()], style);
     }
     return 0;
 }

@@ -13,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include <map>
+
 #include "console/text.h"
-#include "fuzz/memory_platform.h"
+#include "console/transcript.h"
+#include "fs/memory_file_system.h"
 #include "unpacker/messages.h"
 #include "unpacker/unpack.h"
 
@@ -24,9 +27,22 @@ const std::string workingDir = "/maps";
 const std::string archivePath = "/maps/west.nm3";
 const std::string folder = "/maps/west.nm2";
 
+std::string transcript;
+
 [[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "invariant broken: %s\ntranscript:\n%s\n", what, memoryfs::transcript().c_str());
+    std::fprintf(stderr, "invariant broken: %s\ntranscript:\n%s\n", what, transcript.c_str());
     std::abort();
+}
+
+// The names in `dir`, sorted.
+std::vector<std::string> namesIn(const fs::MemoryFileSystem& files, const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& [path, contents] : files.snapshot()) {
+        if (path.rfind(dir + "/", 0) != 0) continue;
+        const std::string name = path.substr(dir.size() + 1);
+        if (name.find('/') == std::string::npos) names.push_back(name);
+    }
+    return names;
 }
 
 void require(bool condition, const char* what) {
@@ -67,7 +83,7 @@ std::vector<std::string> failureTexts() {
 
 // On success: the members in the order the unpacker names them, together
 // exactly the payload, each as long as its footer entries say.
-void checkExtracted(const std::uint8_t* data, std::size_t size) {
+void checkExtracted(const fs::MemoryFileSystem& files, const std::uint8_t* data, std::size_t size) {
     require(size >= 18 && std::string(reinterpret_cast<const char*>(data), 4) == "GNM3", "success without a header");
     require(std::string(reinterpret_cast<const char*>(data) + 12, 4) == "NIDX", "success without an index tag");
     const std::uint32_t offsetFooter = u32At(data, 8);
@@ -83,15 +99,16 @@ void checkExtracted(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> sorted = names;
     sorted.push_back("kept");
     std::sort(sorted.begin(), sorted.end());
-    require(memoryfs::namesIn(folder) == sorted, "extracted files are not the members");
+    require(namesIn(files, folder) == sorted, "extracted files are not the members");
 
     std::uint32_t start = 0;
     for (std::uint64_t k = 0; k <= count; ++k) {
         const std::uint32_t end = k < count ? u32At(data, 12 + offsetFooter + 4 * k) : offsetFooter;
         require(start <= end && end <= offsetFooter, "success with a footer out of order");
-        const std::optional<memoryfs::Bytes> member = memoryfs::fileBytes(folder + "/" + names[k]);
+        const std::optional<std::string> member = files.bytesOf(folder + "/" + names[k]);
         require(member && member->size() == end - start, "member of the wrong length");
-        require(std::equal(member->begin(), member->end(), data + 12 + start), "member bytes differ");
+        require(std::equal(member->begin(), member->end(), reinterpret_cast<const char*>(data) + 12 + start),
+                "member bytes differ");
         start = end;
     }
 }
@@ -120,21 +137,24 @@ const char* expectedFailure(const std::uint8_t* data, std::size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    memoryfs::reset(workingDir);
-    const memoryfs::Bytes archive(data, data + size);
-    memoryfs::addFile(archivePath, archive);
+    fs::MemoryFileSystem files;
+    files.addDir(workingDir);
+    files.setCurrentDir(workingDir);
+    const std::string archive(reinterpret_cast<const char*>(data), size);
+    files.addFile(archivePath, archive);
     // A folder left from an earlier run: its files go, its sub-folder stays.
-    memoryfs::addDir(folder + "/kept");
-    memoryfs::addFile(folder + "/west_00000.nm2", {'o', 'l', 'd'});
+    files.addDir(folder + "/kept");
+    files.addFile(folder + "/west_00000.nm2", "old");
 
-    const char* argv[] = {"unveskal", "west.nm3", nullptr};
-    const int status = unpacker::runUnpacker(2, argv);
-    const std::string& transcript = memoryfs::transcript();
+    console::TextTranscript said;
+    const console::Outcome failed = unpacker::unpack(cli::UnpackJob{"west.nm3"}, files, said);
+    transcript = said.text() + (failed ? failed->message : "");
+    const int status = failed ? 1 : 0;
 
-    require(memoryfs::fileBytes(archivePath) == archive, "archive changed");
-    require(memoryfs::isDir(folder + "/kept"), "sub-folder removed");
-    require(memoryfs::openFiles() == 0, "file left open");
-    require(memoryfs::fileBytes(folder + "/west_00000.nm2") != memoryfs::Bytes{'o', 'l', 'd'}, "old file kept");
+    require(files.bytesOf(archivePath) == archive, "archive changed");
+    require(files.status(folder + "/kept").kind == fs::Kind::directory, "sub-folder removed");
+    require(files.openFiles() == 0, "file left open");
+    require(files.bytesOf(folder + "/west_00000.nm2") != "old", "old file kept");
     std::size_t messages = 0;
     std::string last;
     for (const std::string& text : failureTexts()) {
@@ -147,11 +167,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status == 0) {
         require(messages == 0, "success with a failure message");
         require(endsWith(transcript, " - Ok\n"), "success without the last member's line");
-        checkExtracted(data, size);
+        checkExtracted(files, data, size);
     } else {
         require(status == 1, "status neither 0 nor 1");
         require(messages == 1 && !last.empty(), "failure without exactly one message at the end");
-        require(memoryfs::namesIn(folder) == std::vector<std::string>{"kept"},
+        require(namesIn(files, folder) == std::vector<std::string>{"kept"},
                 "member written before the archive was checked");
     }
     return 0;

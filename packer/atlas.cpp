@@ -28,12 +28,12 @@ bool listsBefore(std::string_view left, std::string_view right) {
     return left < right;
 }
 
-std::optional<std::vector<platform::DirEntry>> listNm2Entries(const std::string& atlasDir) {
-    std::optional<std::vector<platform::DirEntry>> entries = platform::listDir(atlasDir);
+std::optional<std::vector<fs::Entry>> listNm2Entries(fs::FileSystem& files, const std::string& atlasDir) {
+    std::optional<std::vector<fs::Entry>> entries = files.list(atlasDir);
     if (!entries) return std::nullopt;
-    std::erase_if(*entries, [](const platform::DirEntry& entry) { return !matchesNm2(entry.name); });
+    std::erase_if(*entries, [](const fs::Entry& entry) { return !matchesNm2(entry.name); });
     std::sort(entries->begin(), entries->end(),
-              [](const platform::DirEntry& a, const platform::DirEntry& b) { return listsBefore(a.name, b.name); });
+              [](const fs::Entry& a, const fs::Entry& b) { return listsBefore(a.name, b.name); });
     return entries;
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "fs/file_system.h"
 
 namespace packer {
 
@@ -20,6 +20,6 @@ bool listsBefore(std::string_view left, std::string_view right);
 
 // The entries of `atlasDir` whose names match *.nm2, sorted; nullopt when the
 // folder can't be listed.
-std::optional<std::vector<platform::DirEntry>> listNm2Entries(const std::string& atlasDir);
+std::optional<std::vector<fs::Entry>> listNm2Entries(fs::FileSystem& files, const std::string& atlasDir);
 
 }  // namespace packer

@@ -1,5 +1,7 @@
 #include "packer/pack.h"
 
+#include <algorithm>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -8,11 +10,13 @@
 
 #include "archive/io.h"
 #include "archive/records.h"
+#include "cli/command_line.h"
 #include "console/copy.h"
 #include "console/failure.h"
 #include "console/frame.h"
-#include "console/path.h"
 #include "console/text.h"
+#include "console/transcript.h"
+#include "fs/host_file_system.h"
 #include "packer/atlas.h"
 #include "packer/messages.h"
 #include "platform/platform.h"
@@ -24,13 +28,6 @@ namespace {
 using console::Failure;
 using console::formatText;
 using console::Outcome;
-using console::say;
-
-struct Options {
-    std::string index;
-    std::string route;
-    std::string out;
-};
 
 struct AtlasPaths {
     std::string workingDir;
@@ -61,43 +58,51 @@ constexpr MemberKind nm2Member{text::shortNm2Header, archive::minNm2Version, tex
 // line, an interrupt does the same.
 class PartialArchive {
 public:
-    PartialArchive(platform::File file, const std::string& path) : file_(std::move(file)), path_(path) {}
+    PartialArchive(fs::FileSystem& files, console::Transcript& transcript, std::unique_ptr<fs::File> file,
+                   const std::string& path)
+        : files_(files), transcript_(transcript), file_(std::move(file)), path_(path) {}
     PartialArchive(const PartialArchive&) = delete;
     PartialArchive& operator=(const PartialArchive&) = delete;
     ~PartialArchive() {
         if (finished_) return;
-        if (file_.isOpen()) {
-            file_.truncate(0);
-            file_.close();
+        if (open_) {
+            [[maybe_unused]] const bool cut = file_->truncate(0);
+            [[maybe_unused]] const bool closed = file_->close();
         } else {
-            platform::emptyFile(path_);
+            [[maybe_unused]] const bool cut = files_.emptyFile(path_);
         }
         // Deleted before the interrupt forgets it, so that no moment is left
         // in which an interrupt would leave it behind.
-        platform::removeFile(path_);
-        platform::forgetOutput();
+        [[maybe_unused]] const bool removed = files_.remove(path_);
+        files_.forgetOutput();
     }
 
-    platform::File& file() { return file_; }
+    fs::File& file() { return *file_; }
 
     // Closes the archive and, once everything said so far is out, keeps it;
     // false when what was written didn't all reach the file.
     bool finish() {
-        if (!platform::closeOutput(file_)) return false;
-        console::flushSaid();
-        platform::endInterrupts();
+        open_ = false;
+        if (!files_.closeOutput(*file_)) return false;
+        transcript_.flush();
+        files_.keepOutput();
         finished_ = true;
         return true;
     }
 
 private:
-    platform::File file_;
+    fs::FileSystem& files_;
+    console::Transcript& transcript_;
+    std::unique_ptr<fs::File> file_;
     std::string path_;
+    bool open_ = true;
     bool finished_ = false;
 };
 
 // The state of one packing run once the archive exists.
 struct Packing {
+    fs::FileSystem& files;
+    console::Transcript& transcript;
     PartialArchive& archive;
     const std::string& outFile;
     console::BlockWriter out;
@@ -110,22 +115,28 @@ Failure writeFailure(const Packing& run) { return Failure{formatText(text::write
 Failure tooLargeFailure(const std::string& path) { return Failure{formatText(text::tooLarge, path.c_str())}; }
 
 struct OpenMember {
-    platform::File file;
-    platform::FileInfo info;
+    std::unique_ptr<fs::File> file;
+    fs::Status info;
 };
 
-std::variant<OpenMember, Failure> openMember(const std::string& path) {
+std::variant<OpenMember, Failure> openMember(fs::FileSystem& files, const std::string& path) {
     OpenMember member;
-    std::optional<platform::File> file = platform::openRead(path, &member.info);
-    if (!file) return Failure{formatText(text::cantOpen, path.c_str())};
-    member.file = std::move(*file);
+    member.file = files.openRead(path, &member.info);
+    if (!member.file) return Failure{formatText(text::cantOpen, path.c_str())};
     return member;
+}
+
+// What `path` names, links followed; nullopt when nothing is there.
+std::optional<fs::FileId> idOf(fs::FileSystem& files, const std::string& path) {
+    fs::Status status = files.status(path);
+    if (status.kind == fs::Kind::missing) return std::nullopt;
+    return std::move(status.id);
 }
 
 // Reads and checks the member's header, then copies the whole member to the
 // archive with its two-piece progress line.
 Outcome packMember(Packing& run, OpenMember& member, const std::string& path, const MemberKind& kind) {
-    const std::optional<archive::MemberHeaderBytes> header = archive::readMemberHeader(member.file);
+    const std::optional<archive::MemberHeaderBytes> header = archive::readMemberHeader(*member.file);
     if (!header) return Failure{formatText(kind.shortHeader, path.c_str())};
     const std::uint16_t version = archive::decodeMemberHeader(*header).version;
     if (version < kind.minVersion) return Failure{formatText(kind.badVersion, unsigned{version}, path.c_str())};
@@ -133,7 +144,9 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
     // A member that can't fit fails before any of it is copied.
     if (run.payload + member.info.size > archive::maxPayload) return tooLargeFailure(path);
 
-    say(formatText(kind.progress, path.c_str()));
+    run.transcript.say(formatText(kind.progress, path.c_str()));
+    // A long copy shows its member's line while it runs.
+    if (member.info.size > console::smallCopy) run.transcript.flush();
     if (!run.out.write(header->data(), header->size())) return writeFailure(run);
     run.payload += header->size();
 
@@ -141,18 +154,18 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
     // copied.
     const std::uint64_t room = archive::maxPayload - run.payload;
     const console::CopyResult copy =
-        console::copyBlocks(member.file, run.out, room + 1, member.info.size - header->size(), run.buffer);
+        console::copyBlocks(run.files, *member.file, run.out, room + 1, member.info.size - header->size(), run.buffer);
     if (copy.status == console::CopyResult::Status::readError) return Failure{formatText(text::readError, path.c_str())};
     if (copy.status == console::CopyResult::Status::writeError) return writeFailure(run);
     if (copy.copied > room) return tooLargeFailure(path);
     run.payload += copy.copied;
-    member.file.close();
-    say(text::ok);
+    [[maybe_unused]] const bool closed = member.file->close();
+    run.transcript.say(text::ok);
     return std::nullopt;
 }
 
 Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind) {
-    std::variant<OpenMember, Failure> member = openMember(path);
+    std::variant<OpenMember, Failure> member = openMember(run.files, path);
     if (Failure* failed = std::get_if<Failure>(&member)) return std::move(*failed);
     return packMember(run, std::get<OpenMember>(member), path, kind);
 }
@@ -177,41 +190,45 @@ Outcome recordEnd(const Packing& run, std::vector<std::uint32_t>& memberEnds, st
 // file or a listed .nm2 file, whatever links lead there, or a .nm2 name not
 // yet made in the atlas folder that the listing would meet once the archive
 // exists there, also through a link that leads nowhere yet.
-std::optional<std::string> inputNamedByOutput(const AtlasPaths& paths,
-                                              const std::vector<platform::DirEntry>& nm2Entries) {
-    const std::optional<platform::FileInfo> atlas = platform::fileInfo(paths.atlasDir);
-    const std::optional<platform::FileInfo> out = platform::fileInfo(paths.outFile);
-    if (!out) {
-        const std::string target = platform::followLinks(paths.outFile).target;
-        const platform::PathParts parts = platform::splitPath(target);
+std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const AtlasPaths& paths,
+                                              const std::vector<fs::Entry>& nm2Entries) {
+    const fs::PathStyle style = files.style();
+    const fs::Status atlas = files.status(paths.atlasDir);
+    const fs::Status out = files.status(paths.outFile);
+    if (out.kind == fs::Kind::missing) {
+        const std::string target = files.followLinks(paths.outFile).target;
+        const fs::PathParts parts = fs::splitPath(target, style);
         const std::string name = parts.name + parts.ext;
-        const std::optional<platform::FileId> targetDir = platform::fileId(parts.drive + parts.dir);
-        if (atlas && targetDir == atlas->id && matchesNm2(name)) return console::joinPath(paths.atlasDir, name);
+        const std::optional<fs::FileId> targetDir = idOf(files, parts.drive + parts.dir);
+        if (atlas.kind != fs::Kind::missing && targetDir == atlas.id && matchesNm2(name)) {
+            return fs::joinPath(paths.atlasDir, name, style);
+        }
         return std::nullopt;
     }
-    if (out->id == platform::fileId(paths.indexFile)) return paths.indexFile;
-    if (out->id == platform::fileId(paths.routeFile)) return paths.routeFile;
-    const bool sameDevice = atlas && atlas->id.device == out->id.device && atlas->id.path.empty();
-    for (const platform::DirEntry& entry : nm2Entries) {
+    if (out.id == idOf(files, paths.indexFile)) return paths.indexFile;
+    if (out.id == idOf(files, paths.routeFile)) return paths.routeFile;
+    const bool sameDevice = atlas.kind != fs::Kind::missing && atlas.id.device == out.id.device && atlas.id.path.empty();
+    for (const fs::Entry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
         // The listing's own number answers for a file that is no link.
         if (entry.inode != 0 && !entry.isLink) {
-            if (sameDevice && entry.inode == out->id.inode) return console::joinPath(paths.atlasDir, entry.name);
+            if (sameDevice && entry.inode == out.id.inode) return fs::joinPath(paths.atlasDir, entry.name, style);
             continue;
         }
-        const std::string path = console::joinPath(paths.atlasDir, entry.name);
-        if (out->id == platform::fileId(path)) return path;
+        const std::string path = fs::joinPath(paths.atlasDir, entry.name, style);
+        if (out.id == idOf(files, path)) return path;
     }
     return std::nullopt;
 }
 
 // Writes the archive: header, index, route file, the further .nm2 files,
 // footer and final header.
-Outcome writeArchive(const AtlasPaths& paths, const std::vector<platform::DirEntry>& nm2Entries) {
-    std::optional<platform::File> created = platform::createOutput(paths.outFile);
+Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, const AtlasPaths& paths,
+                     const std::vector<fs::Entry>& nm2Entries) {
+    std::unique_ptr<fs::File> created = files.createOutput(paths.outFile);
     if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
-    PartialArchive archive(std::move(*created), paths.outFile);
-    Packing run{archive, paths.outFile, console::BlockWriter(archive.file())};
+    PartialArchive archive(files, transcript, std::move(created), paths.outFile);
+    Packing run{files, transcript, archive, paths.outFile, console::BlockWriter(archive.file())};
 
     const archive::ArchiveHeaderBytes provisional = archive::encodeArchiveHeader(archive::ArchiveHeader{});
     if (!run.out.write(provisional.data(), provisional.size())) return writeFailure(run);
@@ -229,14 +246,15 @@ Outcome writeArchive(const AtlasPaths& paths, const std::vector<platform::DirEnt
     if (Outcome failed = packMember(run, paths.routeFile, routeMember)) return failed;
     memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
 
-    const std::optional<platform::FileId> indexId = platform::fileId(paths.indexFile);
-    const std::optional<platform::FileId> routeId = platform::fileId(paths.routeFile);
-    const std::optional<platform::FileId> outId = archive.file().id();
-    for (const platform::DirEntry& entry : nm2Entries) {
+    const std::optional<fs::FileId> indexId = idOf(files, paths.indexFile);
+    const std::optional<fs::FileId> routeId = idOf(files, paths.routeFile);
+    const std::optional<fs::Status> outStatus = archive.file().status();
+    const std::optional<fs::FileId> outId = outStatus ? std::optional<fs::FileId>(outStatus->id) : std::nullopt;
+    for (const fs::Entry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
-        const std::string path = console::joinPath(paths.atlasDir, entry.name);
+        const std::string path = fs::joinPath(paths.atlasDir, entry.name, files.style());
         if (!entry.nameKept) return Failure{formatText(text::cantOpen, path.c_str())};
-        std::variant<OpenMember, Failure> opened = openMember(path);
+        std::variant<OpenMember, Failure> opened = openMember(files, path);
         if (Failure* failed = std::get_if<Failure>(&opened)) return std::move(*failed);
         OpenMember& member = std::get<OpenMember>(opened);
         // The index and route file are in already, under whatever name the
@@ -257,106 +275,93 @@ Outcome writeArchive(const AtlasPaths& paths, const std::vector<platform::DirEnt
     return std::nullopt;
 }
 
-// Resolves and checks every path, then writes the archive.
-Outcome pack(const char* operand, const Options& options) {
+}  // namespace
+
+Outcome pack(const cli::PackJob& job, fs::FileSystem& files, console::Transcript& transcript) {
+    const fs::PathStyle style = files.style();
     AtlasPaths paths;
-    const std::optional<std::string> workingDir = platform::currentDir();
+    const std::optional<std::string> workingDir = files.currentDir();
     if (!workingDir) return Failure{text::noWorkingDir};
     paths.workingDir = *workingDir;
-    say(formatText(text::workingDir, paths.workingDir.c_str()));
+    transcript.say(formatText(text::workingDir, paths.workingDir.c_str()));
 
-    paths.atlasDir = operand != nullptr ? platform::fullPath(operand, paths.workingDir) : paths.workingDir;
+    paths.atlasDir = job.atlasDir ? files.fullPath(*job.atlasDir, paths.workingDir) : paths.workingDir;
     // A path the system can't place is shown as given, and not found.
     const bool atlasPlaced = !paths.atlasDir.empty();
-    if (!atlasPlaced) paths.atlasDir = operand;
-    if (paths.atlasDir.size() > 1 && paths.atlasDir.back() == platform::separator &&
-        !platform::isRoot(paths.atlasDir)) {
+    if (!atlasPlaced) paths.atlasDir = *job.atlasDir;
+    if (paths.atlasDir.size() > 1 && paths.atlasDir.back() == fs::separatorOf(style) &&
+        !fs::isRoot(paths.atlasDir, style)) {
         paths.atlasDir.pop_back();
     }
-    say(formatText(text::atlasDir, paths.atlasDir.c_str()));
+    transcript.say(formatText(text::atlasDir, paths.atlasDir.c_str()));
 
-    if (options.index.empty()) return Failure{text::noIndexOption};
-    if (options.route.empty()) return Failure{text::noRouteOption};
-    if (options.out.empty()) return Failure{text::noOutOption};
+    if (job.index.empty()) return Failure{text::noIndexOption};
+    if (job.route.empty()) return Failure{text::noRouteOption};
+    if (job.out.empty()) return Failure{text::noOutOption};
 
-    const platform::PathParts indexParts = platform::splitPath(options.index);
-    const platform::PathParts routeParts = platform::splitPath(options.route);
-    paths.outFile = platform::fullPath(options.out, paths.workingDir);
+    const fs::PathParts indexParts = fs::splitPath(job.index, style);
+    const fs::PathParts routeParts = fs::splitPath(job.route, style);
+    paths.outFile = files.fullPath(job.out, paths.workingDir);
     const bool outPlaced = !paths.outFile.empty();
-    if (!outPlaced) paths.outFile = options.out;
+    if (!outPlaced) paths.outFile = job.out;
 
     if (!atlasPlaced) return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
-    switch (platform::pathKind(paths.atlasDir)) {
-    case platform::PathKind::directory:
+    switch (files.status(paths.atlasDir).kind) {
+    case fs::Kind::directory:
         break;
-    case platform::PathKind::other:
+    case fs::Kind::file:
+    case fs::Kind::other:
         return Failure{formatText(text::notDirectory, paths.atlasDir.c_str())};
-    case platform::PathKind::missing:
-        if (!platform::exists(paths.atlasDir) || !platform::canReadWrite(paths.atlasDir)) {
+    case fs::Kind::missing:
+        if (!files.access(paths.atlasDir, fs::Access::exists) || !files.access(paths.atlasDir, fs::Access::readWrite)) {
             return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
         }
         break;
     }
 
-    paths.indexFile = console::joinPath(paths.atlasDir, indexParts.name + indexParts.ext);
-    paths.routeFile = console::joinPath(paths.atlasDir, routeParts.name + routeParts.ext);
-    say(formatText(text::indexFile, paths.indexFile.c_str()));
-    say(formatText(text::routeFile, paths.routeFile.c_str()));
-    say(formatText(text::outFile, paths.outFile.c_str()));
+    paths.indexFile = fs::joinPath(paths.atlasDir, indexParts.name + indexParts.ext, style);
+    paths.routeFile = fs::joinPath(paths.atlasDir, routeParts.name + routeParts.ext, style);
+    transcript.say(formatText(text::indexFile, paths.indexFile.c_str()));
+    transcript.say(formatText(text::routeFile, paths.routeFile.c_str()));
+    transcript.say(formatText(text::outFile, paths.outFile.c_str()));
     if (!outPlaced) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
 
-    if (!platform::canRead(paths.indexFile)) return Failure{formatText(text::cantAccess, paths.indexFile.c_str())};
-    if (!platform::canRead(paths.routeFile)) return Failure{formatText(text::cantAccess, paths.routeFile.c_str())};
+    if (!files.access(paths.indexFile, fs::Access::read)) {
+        return Failure{formatText(text::cantAccess, paths.indexFile.c_str())};
+    }
+    if (!files.access(paths.routeFile, fs::Access::read)) {
+        return Failure{formatText(text::cantAccess, paths.routeFile.c_str())};
+    }
 
     // A folder that can't be listed would silently give an archive without
     // its further members.
-    const std::optional<std::vector<platform::DirEntry>> nm2Entries = listNm2Entries(paths.atlasDir);
+    const std::optional<std::vector<fs::Entry>> nm2Entries = listNm2Entries(files, paths.atlasDir);
     if (!nm2Entries) return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
 
     // Creating the output empties it: it must not be one of the inputs.
-    if (const std::optional<std::string> input = inputNamedByOutput(paths, *nm2Entries)) {
+    if (const std::optional<std::string> input = inputNamedByOutput(files, paths, *nm2Entries)) {
         return Failure{formatText(text::cantOpen, input->c_str())};
     }
 
-    return writeArchive(paths, *nm2Entries);
+    return writeArchive(files, transcript, paths, *nm2Entries);
 }
 
-}  // namespace
-
 int runPacker(int argc, const char* const* argv) {
-    Options options;
-    const console::ScanResult scan = console::scanOptions(argc, argv, [&](char letter, std::string_view argument) {
-        std::string* value = nullptr;
-        switch (letter) {
-        case 'i':
-        case 'I':
-            value = &options.index;
-            break;
-        case 'r':
-        case 'R':
-            value = &options.route;
-            break;
-        case 'o':
-        case 'O':
-            value = &options.out;
-            break;
-        default:
-            return false;
-        }
-        if (argument.size() > 2 && argument[2] == ':') *value = argument.substr(3);
-        return true;
-    });
-    say(console::unknownOptionsText(scan));
-    say(console::bannerText());
-    if (scan.operand == console::helpRequested) {
-        say(console::usageText(argc > 0 ? argv[0] : "", text::usage));
+    console::Transcript& transcript = console::terminal();
+    const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    const cli::CommandLine<cli::PackJob> line = cli::readPackCommandLine(arguments, console::optionStyle());
+    transcript.say(console::unknownOptionsText(line.unknown));
+    transcript.say(console::bannerText());
+    const cli::PackJob* job = std::get_if<cli::PackJob>(&line.action);
+    if (job == nullptr) {
+        transcript.say(console::usageText(argc > 0 ? argv[0] : "", text::usage));
         return 1;
     }
 
     platform::catchInterrupts(text::interrupted);
-    const Outcome failed = pack(scan.operand > 0 ? argv[scan.operand] : nullptr, options);
+    const Outcome failed = pack(*job, fs::hostFileSystem(), transcript);
     if (failed) {
-        say(failed->message);
+        transcript.say(failed->message);
         return 1;
     }
     return 0;

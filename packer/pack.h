@@ -1,6 +1,15 @@
 #pragma once
 
+#include "cli/command_line.h"
+#include "console/failure.h"
+#include "console/transcript.h"
+#include "fs/file_system.h"
+
 namespace packer {
+
+// Packs the atlas that `job` names on `files`, saying every step to
+// `transcript`; the failure, if there is one, is left for the caller to say.
+console::Outcome pack(const cli::PackJob& job, fs::FileSystem& files, console::Transcript& transcript);
 
 // The packer's whole run: scans the command line, packs the atlas, prints
 // every line to the standard error stream and returns the exit status.

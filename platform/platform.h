@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/file_system.h"
+
 namespace platform {
 
 // The separator used when paths are built.
@@ -70,43 +72,14 @@ bool exists(const std::string& path);
 bool canRead(const std::string& path);
 bool canReadWrite(const std::string& path);
 
-// Identifies a file independently of the path used to reach it. Where a
-// file system can't be trusted to number its files, `path` holds the file's
-// full path in one case, so that files compare by name without regard to
-// case; elsewhere it is empty. Some systems number files in 128 bits: then
-// `inodeHigh` holds the upper half.
-struct FileId {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t inodeHigh = 0;
-    std::string path;
-    friend bool operator==(const FileId&, const FileId&) = default;
-};
+// Identifies a file independently of the path used to reach it.
+using FileId = fs::FileId;
 std::optional<FileId> fileId(const std::string& path);
 
-// The symbolic links that lead from a path to the file it names, followed
-// one by one through its last part; a path that is no link has none.
-struct LinkChain {
-    std::vector<FileId> links;  // each link's own identity, in order
-    // Where the last link leads (the path itself when it is no link): the
-    // file an open reaches, or creates when nothing is there.
-    std::string target;
-};
+using LinkChain = fs::LinkChain;
 LinkChain followLinks(const std::string& path);
 
-struct DirEntry {
-    std::string name;
-    bool isDirectory = false;  // links followed
-    bool isLink = false;       // a symbolic link, whatever it points to
-    // The entry's own file number on the folder's device, as the listing
-    // gives it (a link's own, not its target's); 0 where the listing gives
-    // none.
-    std::uint64_t inode = 0;
-    // False when the name doesn't lead back to this entry: the system's name
-    // can't be written in UTF-8 without loss, or the listing showed it for
-    // more than one entry. Such an entry can be neither opened nor deleted.
-    bool nameKept = true;
-};
+using DirEntry = fs::Entry;
 // Every entry of `dir` except "." and ".."; nullopt when it can't be listed.
 std::optional<std::vector<DirEntry>> listDir(const std::string& dir);
 
@@ -186,11 +159,7 @@ void forgetOutput();
 // `refused` covers every failure: the kernel may refuse for reasons of its
 // own (another file system, a size limit met before the source's end), so
 // the caller's buffered copy decides what really went wrong.
-struct KernelCopy {
-    enum class Status { copied, endOfFile, refused };
-    Status status;
-    std::size_t bytes = 0;
-};
+using KernelCopy = fs::KernelCopy;
 KernelCopy kernelCopy(File& source, File& target, std::size_t size);
 
 // From now on SIGINT, SIGTERM, SIGHUP and SIGQUIT (or the console's break

@@ -4,6 +4,7 @@
 
 #include "archive/io.h"
 #include "archive/records.h"
+#include "fs/memory_file_system.h"
 #include "support/scratch.h"
 
 namespace {
@@ -34,9 +35,9 @@ TEST(Records, MemberHeaderAndFooterEntries) {
 }
 
 TEST(ArchiveIo, HeaderAndFooterRoundTripThroughAFile) {
-    testsupport::ScratchDir dir;
-    const std::string path = dir / "a.nm3";
-    std::optional<platform::File> file = platform::createFile(path);
+    fs::MemoryFileSystem files;
+    const std::string path = "/a.nm3";
+    const std::unique_ptr<fs::File> file = files.create(path);
     ASSERT_TRUE(file);
     // More entries than one read piece holds.
     std::vector<std::uint32_t> starts;
@@ -58,13 +59,13 @@ TEST(ArchiveIo, HeaderAndFooterRoundTripThroughAFile) {
     ASSERT_TRUE(file->seek(archive::archiveHeaderSize));
     EXPECT_FALSE(archive::readFooter(*file, static_cast<std::uint32_t>(starts.size() + 1), read));
     ASSERT_TRUE(file->close());
-    EXPECT_EQ(testsupport::readFile(path).size(), 12 + 4 * starts.size());
+    EXPECT_EQ(files.bytesOf(path)->size(), 12 + 4 * starts.size());
 }
 
 TEST(ArchiveIo, ShortHeadersAreReported) {
-    testsupport::ScratchDir dir;
-    testsupport::writeFile(dir / "short", Bytes("GNM3\0\0\0\0\0\0\0", 11));
-    std::optional<platform::File> file = platform::openRead(dir / "short");
+    fs::MemoryFileSystem files;
+    files.addFile("/short", Bytes("GNM3\0\0\0\0\0\0\0", 11));
+    const std::unique_ptr<fs::File> file = files.openRead("/short", nullptr);
     ASSERT_TRUE(file);
     EXPECT_FALSE(archive::readArchiveHeader(*file));
     ASSERT_TRUE(file->seek(6));

@@ -2,53 +2,55 @@
 
 #include <algorithm>
 
-#include "console/path.h"
 
 namespace unpacker {
 
-std::string folderPathOf(const std::string& archivePath) {
-    const platform::PathParts parts = platform::splitPath(archivePath);
+std::string folderPathOf(const std::string& archivePath, fs::PathStyle style) {
+    const fs::PathParts parts = fs::splitPath(archivePath, style);
     return parts.drive + parts.dir + parts.name + ".nm2";
 }
 
-bool prepareFolder(const std::string& folderPath) {
-    switch (platform::pathKind(folderPath)) {
-    case platform::PathKind::missing:
-        platform::makeDir(folderPath);
+bool prepareFolder(fs::FileSystem& files, const std::string& folderPath) {
+    switch (files.status(folderPath).kind) {
+    case fs::Kind::missing:
+        // A failure shows when the first member file can't be created.
+        static_cast<void>(files.makeDir(folderPath));
         return true;
-    case platform::PathKind::directory:
+    case fs::Kind::directory:
         return true;
-    case platform::PathKind::other:
+    case fs::Kind::file:
+    case fs::Kind::other:
         break;
     }
     return false;
 }
 
-bool emptyFolder(const std::string& folderPath, const KeptFiles& kept) {
-    const std::optional<std::vector<platform::DirEntry>> entries = platform::listDir(folderPath);
+bool emptyFolder(fs::FileSystem& files, const std::string& folderPath, const KeptFiles& kept) {
+    const std::optional<std::vector<fs::Entry>> entries = files.list(folderPath);
     if (!entries) return false;
-    const std::optional<platform::FileInfo> folder = platform::fileInfo(folderPath);
-    const auto isKept = [&](const platform::FileId& id) {
+    const fs::Status folder = files.status(folderPath);
+    const bool numbered = folder.kind == fs::Kind::directory && folder.id.path.empty();
+    const auto isKept = [&](const fs::FileId& id) {
         return id == kept.archive || std::find(kept.links.begin(), kept.links.end(), id) != kept.links.end();
     };
     bool holdsKept = false;
-    for (const platform::DirEntry& entry : *entries) {
+    for (const fs::Entry& entry : *entries) {
         // A name that leads to another entry would delete that one.
         if (entry.isDirectory || !entry.nameKept) continue;
-        const std::string path = console::joinPath(folderPath, entry.name);
+        const std::string path = fs::joinPath(folderPath, entry.name, files.style());
         // The listing's own number names the entry itself, a link included;
         // where it gives none, the file the entry leads to is asked for.
-        std::optional<platform::FileId> id;
-        if (entry.inode != 0 && folder && folder->id.path.empty()) {
-            id = platform::FileId{folder->id.device, entry.inode, 0, {}};
-        } else {
-            id = platform::fileId(path);
+        std::optional<fs::FileId> id;
+        if (entry.inode != 0 && numbered) {
+            id = fs::FileId{folder.id.device, entry.inode, 0, {}};
+        } else if (const fs::Status status = files.status(path); status.kind != fs::Kind::missing) {
+            id = status.id;
         }
         if (id && isKept(*id)) {
             holdsKept = true;
             continue;
         }
-        platform::removeFile(path);
+        [[maybe_unused]] const bool removed = files.remove(path);
     }
     return holdsKept;
 }

@@ -5,29 +5,29 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "fs/file_system.h"
 
 namespace unpacker {
 
 // The archive's path with its extension replaced by ".nm2" (an archive
 // without extension gets the extension added).
-std::string folderPathOf(const std::string& archivePath);
+std::string folderPathOf(const std::string& archivePath, fs::PathStyle style);
 
 // Creates `folderPath` when nothing is there. False when something other
 // than a directory is there. A failed creation shows later, when the first
 // member file can't be created.
-bool prepareFolder(const std::string& folderPath);
+bool prepareFolder(fs::FileSystem& files, const std::string& folderPath);
 
 // What emptying the folder must never delete: the archive, under whatever
 // name, and the links by which the name the user gave reaches it.
 struct KeptFiles {
-    std::optional<platform::FileId> archive;
-    std::vector<platform::FileId> links;
+    std::optional<fs::FileId> archive;
+    std::vector<fs::FileId> links;
 };
 
 // Deletes every entry of `folderPath` that is not a directory, links by
 // their own name; sub-directories stay with their contents, and failures are
 // ignored. Entries that are one of `kept` stay; true when there was one.
-bool emptyFolder(const std::string& folderPath, const KeptFiles& kept);
+bool emptyFolder(fs::FileSystem& files, const std::string& folderPath, const KeptFiles& kept);
 
 }  // namespace unpacker

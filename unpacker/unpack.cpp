@@ -1,6 +1,7 @@
 #include "unpacker/unpack.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -12,6 +13,8 @@
 #include "console/failure.h"
 #include "console/frame.h"
 #include "console/text.h"
+#include "console/transcript.h"
+#include "fs/host_file_system.h"
 #include "platform/platform.h"
 #include "unpacker/folder.h"
 #include "unpacker/footer.h"
@@ -24,12 +27,17 @@ namespace {
 using console::Failure;
 using console::formatText;
 using console::Outcome;
-using console::say;
+
+// What the run works with.
+struct Run {
+    fs::FileSystem& files;
+    console::Transcript& transcript;
+};
 
 // The archive as the run reads it.
 struct Archive {
     std::string path;
-    platform::File file;
+    std::unique_ptr<fs::File> file;
     std::uint32_t offsetFooter = 0;
     // The footer's member starts, then offsetFooter as the last entry.
     std::vector<std::uint32_t> memberStarts;
@@ -42,11 +50,12 @@ struct Destination {
     std::string baseName;
     // Set when emptying found the archive itself in the folder: then no
     // member file may be created over it.
-    std::optional<platform::FileId> archiveInFolder;
+    std::optional<fs::FileId> archiveInFolder;
 };
 
 // The state of the extraction once the archive has been checked.
 struct Extraction {
+    Run& context;
     Archive& archive;
     const Destination& destination;
     console::CopyBuffer buffer;
@@ -62,35 +71,34 @@ Failure archiveFailure(const char* format, const Archive& archive) {
 }
 
 // Opens the archive and reads and checks its header.
-Outcome openArchive(Archive& archive) {
-    std::optional<platform::File> file = platform::openRead(archive.path);
-    if (!file) return archiveFailure(text::notFound, archive);
-    archive.file = std::move(*file);
-    if (!archive.file.seek(0)) return archiveFailure(text::seekStart, archive);
+Outcome openArchive(Run& run, Archive& archive) {
+    archive.file = run.files.openRead(archive.path, nullptr);
+    if (!archive.file) return archiveFailure(text::notFound, archive);
+    if (!archive.file->seek(0)) return archiveFailure(text::seekStart, archive);
 
-    const std::optional<archive::ArchiveHeader> header = archive::readArchiveHeader(archive.file);
+    const std::optional<archive::ArchiveHeader> header = archive::readArchiveHeader(*archive.file);
     if (!header) return archiveFailure(text::shortHeader, archive);
     if (header->tag != archive::archiveTag) return archiveFailure(text::notArchive, archive);
-    say(text::tagOk);
+    run.transcript.say(text::tagOk);
     archive.offsetFooter = header->offsetFooter;
     return std::nullopt;
 }
 
 // Derives the footer's length from the archive's size, reads the footer and
 // checks that its entries describe members in order inside the payload.
-Outcome readMemberStarts(Archive& archive) {
-    const std::optional<std::uint64_t> fileSize = archive.file.seekEnd();
+Outcome readMemberStarts(Run& run, Archive& archive) {
+    const std::optional<std::uint64_t> fileSize = archive.file->seekEnd();
     if (!fileSize) return archiveFailure(text::seekEnd, archive);
-    say(formatText(text::fileSize, *fileSize));
+    run.transcript.say(formatText(text::fileSize, *fileSize));
     if (!membersFit(*fileSize, archive.offsetFooter)) return archiveFailure(text::badFileSize, archive);
 
     const std::uint64_t footerSize = footerSizeOf(*fileSize, archive.offsetFooter);
-    say(formatText(text::footerSize, footerSize));
+    run.transcript.say(formatText(text::footerSize, footerSize));
     // A file large enough to claim more entries than 32 bits count is
     // refused like one that claims none.
     if (footerSize == 0 || footerSize > maxFooterSize) return archiveFailure(text::badFooterSize, archive);
 
-    if (!archive.file.seek(archive::archiveHeaderSize + std::uint64_t{archive.offsetFooter})) {
+    if (!archive.file->seek(archive::archiveHeaderSize + std::uint64_t{archive.offsetFooter})) {
         return archiveFailure(text::seekFooter, archive);
     }
 
@@ -104,7 +112,7 @@ Outcome readMemberStarts(Archive& archive) {
     std::vector<std::uint32_t> piece;
     for (std::uint64_t done = 0; done < footerSize;) {
         const auto now = static_cast<std::uint32_t>(std::min(footerPiece, footerSize - done));
-        if (!archive::readFooter(archive.file, now, piece)) return archiveFailure(text::shortFooter, archive);
+        if (!archive::readFooter(*archive.file, now, piece)) return archiveFailure(text::shortFooter, archive);
         if (!continuesInOrder(order, piece)) {
             return archiveFailure(complete ? text::invalidFooter : text::shortFooter, archive);
         }
@@ -131,13 +139,13 @@ Outcome readMemberStarts(Archive& archive) {
 
 // Checks the index member's header and goes back to its first byte.
 Outcome checkIndex(Archive& archive) {
-    if (!archive.file.seek(archive::archiveHeaderSize)) return archiveFailure(text::seekIndexFirst, archive);
-    const std::optional<archive::MemberHeaderBytes> bytes = archive::readMemberHeader(archive.file);
+    if (!archive.file->seek(archive::archiveHeaderSize)) return archiveFailure(text::seekIndexFirst, archive);
+    const std::optional<archive::MemberHeaderBytes> bytes = archive::readMemberHeader(*archive.file);
     if (!bytes) return archiveFailure(text::shortIndexHeader, archive);
     const archive::MemberHeader header = archive::decodeMemberHeader(*bytes);
     if (header.tag != archive::indexTag) return archiveFailure(text::badIndexTag, archive);
     archive.indexVersion = header.version;
-    if (!archive.file.seek(archive::archiveHeaderSize)) return archiveFailure(text::seekIndexSecond, archive);
+    if (!archive.file->seek(archive::archiveHeaderSize)) return archiveFailure(text::seekIndexSecond, archive);
     return std::nullopt;
 }
 
@@ -148,99 +156,111 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
     const auto memberFailure = [&](const char* format) { return Failure{formatText(format, fileName.c_str())}; };
     // Creating a file empties it, so the archive itself is never a member
     // file, whatever name reaches it.
-    const std::optional<platform::FileId>& archiveId = run.destination.archiveInFolder;
-    if (archiveId && platform::fileId(fileName) == archiveId) return memberFailure(text::notCreated);
-    std::optional<platform::File> member = platform::createFile(fileName);
+    fs::FileSystem& files = run.context.files;
+    const std::optional<fs::FileId>& archiveId = run.destination.archiveInFolder;
+    if (archiveId) {
+        const fs::Status existing = files.status(fileName);
+        if (existing.kind != fs::Kind::missing && existing.id == *archiveId) return memberFailure(text::notCreated);
+    }
+    const std::unique_ptr<fs::File> member = files.create(fileName);
     if (!member) return memberFailure(text::notCreated);
-    say(progress);
+    run.context.transcript.say(progress);
     // A long copy shows its member's line while it runs.
-    if (length > console::smallCopy) console::flushSaid();
+    if (length > console::smallCopy) run.context.transcript.flush();
 
-    const console::CopyResult copy = console::copyBlocks(run.archive.file, *member, length, run.buffer);
+    const console::CopyResult copy = console::copyBlocks(files, *run.archive.file, *member, length, run.buffer);
     if (copy.status == console::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
     if (copy.status == console::CopyResult::Status::writeError) return memberFailure(text::writeError);
     // The size was checked, so an archive that ends early changed under us.
     if (copy.copied < length) return archiveFailure(text::readError, run.archive);
     if (!member->close()) return memberFailure(text::writeError);
-    say(text::ok);
+    run.context.transcript.say(text::ok);
     return std::nullopt;
 }
 
 // Writes the index and then every nm2 member, reading the archive strictly
 // in sequence from the index on.
-Outcome extractMembers(Archive& archive, const Destination& destination) {
-    Extraction run{archive, destination, {}};
+Outcome extractMembers(Run& context, Archive& archive, const Destination& destination) {
+    Extraction run{context, archive, destination, {}};
+    const char separator = fs::separatorOf(context.files.style());
     const std::vector<std::uint32_t>& starts = archive.memberStarts;
     const char* folderPath = destination.folderPath.c_str();
     const char* baseName = destination.baseName.c_str();
 
     const unsigned version = archive.indexVersion;
-    const std::string indexName = formatText(text::indexFileName, folderPath, platform::separator, version);
+    const std::string indexName = formatText(text::indexFileName, folderPath, separator, version);
     if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), starts.front())) {
         return failed;
     }
     for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
         const auto number = static_cast<unsigned>(k);
-        const std::string name = formatText(text::nm2FileName, folderPath, platform::separator, baseName, number);
+        const std::string name = formatText(text::nm2FileName, folderPath, separator, baseName, number);
         const std::string progress = formatText(text::nm2Progress, number, baseName, number);
         if (Outcome failed = extractMember(run, name, progress, starts[k + 1] - starts[k])) return failed;
     }
     return std::nullopt;
 }
 
-// Prepares the folder, checks the archive and extracts its members.
-Outcome unpack(const char* operand) {
-    say(formatText(text::archiveName, operand));
+}  // namespace
+
+Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript) {
+    Run run{files, transcript};
+    const fs::PathStyle style = files.style();
+    const char* operand = job.archive.c_str();
+    transcript.say(formatText(text::archiveName, operand));
     const std::optional<std::string> workingDir =
-        platform::isAbsolute(operand) ? std::optional<std::string>(std::string()) : platform::currentDir();
+        fs::isAbsolute(operand, style) ? std::optional<std::string>(std::string()) : files.currentDir();
     // Without it a relative archive path can't be placed, nor its folder
     // beside it.
     if (!workingDir) return Failure{formatText(text::notFound, operand)};
 
     Archive archive;
-    archive.path = platform::fullPath(operand, *workingDir);
+    archive.path = files.fullPath(operand, *workingDir);
     // A path the system can't place names no archive, and no folder is made
     // for it.
     if (archive.path.empty()) return Failure{formatText(text::notFound, operand)};
-    Destination destination{folderPathOf(archive.path), platform::splitPath(archive.path).name, std::nullopt};
-    say(formatText(text::folderPath, destination.folderPath.c_str()));
+    Destination destination{folderPathOf(archive.path, style), fs::splitPath(archive.path, style).name, std::nullopt};
+    transcript.say(formatText(text::folderPath, destination.folderPath.c_str()));
 
     // A directory is never an archive: no folder is made or emptied for it,
     // and opening it fails as for a missing archive.
-    if (platform::pathKind(archive.path) == platform::PathKind::directory) {
-        if (platform::pathKind(destination.folderPath) == platform::PathKind::other) return Failure{text::notDirectory};
+    const fs::Status archiveStatus = files.status(archive.path);
+    if (archiveStatus.kind == fs::Kind::directory) {
+        const fs::Kind folderKind = files.status(destination.folderPath).kind;
+        if (folderKind == fs::Kind::file || folderKind == fs::Kind::other) return Failure{text::notDirectory};
     } else {
-        if (!prepareFolder(destination.folderPath)) return Failure{text::notDirectory};
+        if (!prepareFolder(files, destination.folderPath)) return Failure{text::notDirectory};
         // The folder is emptied before the archive is opened; it may hold the
         // archive, or a link of the user's name for it, under a name of its
         // own.
-        const KeptFiles kept{platform::fileId(archive.path), platform::followLinks(archive.path).links};
-        if (emptyFolder(destination.folderPath, kept)) destination.archiveInFolder = kept.archive;
+        KeptFiles kept{std::nullopt, files.followLinks(archive.path).links};
+        if (archiveStatus.kind != fs::Kind::missing) kept.archive = archiveStatus.id;
+        if (emptyFolder(files, destination.folderPath, kept)) destination.archiveInFolder = kept.archive;
     }
 
-    if (Outcome failed = openArchive(archive)) return failed;
-    if (Outcome failed = readMemberStarts(archive)) return failed;
+    if (Outcome failed = openArchive(run, archive)) return failed;
+    if (Outcome failed = readMemberStarts(run, archive)) return failed;
     if (Outcome failed = checkIndex(archive)) return failed;
-    return extractMembers(archive, destination);
+    return extractMembers(run, archive, destination);
 }
 
-}  // namespace
-
 int runUnpacker(int argc, const char* const* argv) {
-    // Only the help letters mean anything.
-    const console::ScanResult scan = console::scanOptions(argc, argv, [](char, std::string_view) { return false; });
-    say(console::unknownOptionsText(scan));
-    say(console::bannerText());
-    if (scan.operand <= 0) {
-        say(console::usageText(argc > 0 ? argv[0] : "", text::usage));
+    console::Transcript& transcript = console::terminal();
+    const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
+    const cli::CommandLine<cli::UnpackJob> line = cli::readUnpackCommandLine(arguments, console::optionStyle());
+    transcript.say(console::unknownOptionsText(line.unknown));
+    transcript.say(console::bannerText());
+    const cli::UnpackJob* job = std::get_if<cli::UnpackJob>(&line.action);
+    if (job == nullptr) {
+        transcript.say(console::usageText(argc > 0 ? argv[0] : "", text::usage));
         return 1;
     }
 
     // What was written stays when the run is interrupted.
     platform::catchInterrupts(text::interrupted);
-    const Outcome failed = unpack(argv[scan.operand]);
+    const Outcome failed = unpack(*job, fs::hostFileSystem(), transcript);
     if (failed) {
-        say(failed->message);
+        transcript.say(failed->message);
         return 1;
     }
     return 0;

@@ -1,6 +1,16 @@
 #pragma once
 
+#include "cli/command_line.h"
+#include "console/failure.h"
+#include "console/transcript.h"
+#include "fs/file_system.h"
+
 namespace unpacker {
+
+// Splits the archive that `job` names into the folder beside it on `files`,
+// saying every step to `transcript`; the failure, if there is one, is left
+// for the caller to say.
+console::Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript);
 
 // The unpacker's whole run: scans the command line, splits the archive into
 // the folder beside it, prints every line to the standard error stream and

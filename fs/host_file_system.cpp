@@ -1,0 +1,106 @@
+// The machine's file system through the platform layer, whose one file per
+// platform the build picks.
+#include "fs/host_file_system.h"
+
+namespace fs {
+
+namespace {
+
+Status statusOf(const platform::FileInfo& info, Kind kind) { return Status{kind, info.id, info.size, info.links}; }
+
+class HostFile : public File {
+public:
+    explicit HostFile(platform::File file) : file_(std::move(file)) {}
+
+    std::optional<std::size_t> read(void* buffer, std::size_t size) override { return file_.read(buffer, size); }
+    std::optional<std::size_t> readSome(void* buffer, std::size_t size) override {
+        return file_.readSome(buffer, size);
+    }
+    bool write(const void* data, std::size_t size) override { return file_.write(data, size); }
+    bool seek(std::uint64_t position) override { return file_.seek(position); }
+    std::optional<std::uint64_t> seekEnd() override { return file_.seekEnd(); }
+    bool truncate(std::uint64_t length) override { return file_.truncate(length); }
+    std::optional<Status> status() override {
+        const std::optional<FileId> id = file_.id();
+        const std::optional<std::uint64_t> size = file_.size();
+        if (!id || !size) return std::nullopt;
+        return Status{Kind::file, *id, *size, 1};
+    }
+    bool close() override { return file_.close(); }
+
+    platform::File& native() { return file_; }
+
+private:
+    platform::File file_;
+};
+
+std::unique_ptr<File> wrapped(std::optional<platform::File> file) {
+    if (!file) return nullptr;
+    return std::make_unique<HostFile>(std::move(*file));
+}
+
+class HostFileSystem : public FileSystem {
+public:
+    PathStyle style() const override { return platform::separator == '\\' ? PathStyle::windows : PathStyle::posix; }
+    std::optional<std::string> currentDir() override { return platform::currentDir(); }
+    std::string fullPath(std::string_view path, std::string_view workingDir) override {
+        return platform::fullPath(path, workingDir);
+    }
+
+    Status status(const std::string& path) override {
+        const platform::PathKind kind = platform::pathKind(path);
+        if (kind == platform::PathKind::missing) return {};
+        const std::optional<platform::FileInfo> info = platform::fileInfo(path);
+        if (!info) return {};
+        return statusOf(*info, kind == platform::PathKind::directory ? Kind::directory : Kind::file);
+    }
+    LinkChain followLinks(const std::string& path) override { return platform::followLinks(path); }
+    bool access(const std::string& path, Access access) override {
+        switch (access) {
+        case Access::exists:
+            return platform::exists(path);
+        case Access::read:
+            return platform::canRead(path);
+        case Access::readWrite:
+            return platform::canReadWrite(path);
+        }
+        return false;
+    }
+    std::optional<std::vector<Entry>> list(const std::string& dir) override { return platform::listDir(dir); }
+
+    std::unique_ptr<File> openRead(const std::string& path, Status* opened) override {
+        platform::FileInfo info;
+        std::unique_ptr<File> file = wrapped(platform::openRead(path, &info));
+        if (file && opened != nullptr) *opened = statusOf(info, Kind::file);
+        return file;
+    }
+    std::unique_ptr<File> create(const std::string& path) override { return wrapped(platform::createFile(path)); }
+    bool emptyFile(const std::string& path) override { return platform::emptyFile(path); }
+    bool makeDir(const std::string& path) override { return platform::makeDir(path); }
+    bool remove(const std::string& path) override { return platform::removeFile(path); }
+
+    KernelCopy copy(File& source, File& target, std::size_t size) override {
+        auto* from = dynamic_cast<HostFile*>(&source);
+        auto* to = dynamic_cast<HostFile*>(&target);
+        if (from == nullptr || to == nullptr) return {KernelCopy::Status::refused, 0};
+        return platform::kernelCopy(from->native(), to->native(), size);
+    }
+
+    std::unique_ptr<File> createOutput(const std::string& path) override {
+        return wrapped(platform::createOutput(path));
+    }
+    bool closeOutput(File& output) override { return platform::closeOutput(static_cast<HostFile&>(output).native()); }
+    void forgetOutput() override { platform::forgetOutput(); }
+    void keepOutput() override { platform::endInterrupts(); }
+};
+
+}  // namespace
+
+std::unique_ptr<File> hostFile(platform::File file) { return std::make_unique<HostFile>(std::move(file)); }
+
+FileSystem& hostFileSystem() {
+    static HostFileSystem files;
+    return files;
+}
+
+}  // namespace fs
