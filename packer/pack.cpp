@@ -13,13 +13,10 @@
 #include "cli/command_line.h"
 #include "console/copy.h"
 #include "console/failure.h"
-#include "console/frame.h"
 #include "console/text.h"
 #include "console/transcript.h"
-#include "fs/host_file_system.h"
 #include "packer/atlas.h"
 #include "packer/messages.h"
-#include "platform/platform.h"
 
 namespace packer {
 
@@ -344,27 +341,6 @@ Outcome pack(const cli::PackJob& job, fs::FileSystem& files, console::Transcript
     }
 
     return writeArchive(files, transcript, paths, *nm2Entries);
-}
-
-int runPacker(int argc, const char* const* argv) {
-    console::Transcript& transcript = console::terminal();
-    const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-    const cli::CommandLine<cli::PackJob> line = cli::readPackCommandLine(arguments, console::optionStyle());
-    transcript.say(console::unknownOptionsText(line.unknown));
-    transcript.say(console::bannerText());
-    const cli::PackJob* job = std::get_if<cli::PackJob>(&line.action);
-    if (job == nullptr) {
-        transcript.say(console::usageText(argc > 0 ? argv[0] : "", text::usage));
-        return 1;
-    }
-
-    platform::catchInterrupts(text::interrupted);
-    const Outcome failed = pack(*job, fs::hostFileSystem(), transcript);
-    if (failed) {
-        transcript.say(failed->message);
-        return 1;
-    }
-    return 0;
 }
 
 }  // namespace packer

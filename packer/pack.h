@@ -11,8 +11,4 @@ namespace packer {
 // `transcript`; the failure, if there is one, is left for the caller to say.
 console::Outcome pack(const cli::PackJob& job, fs::FileSystem& files, console::Transcript& transcript);
 
-// The packer's whole run: scans the command line, packs the atlas, prints
-// every line to the standard error stream and returns the exit status.
-int runPacker(int argc, const char* const* argv);
-
 }  // namespace packer

@@ -11,11 +11,8 @@
 #include "archive/records.h"
 #include "console/copy.h"
 #include "console/failure.h"
-#include "console/frame.h"
 #include "console/text.h"
 #include "console/transcript.h"
-#include "fs/host_file_system.h"
-#include "platform/platform.h"
 #include "unpacker/folder.h"
 #include "unpacker/footer.h"
 #include "unpacker/messages.h"
@@ -242,28 +239,6 @@ Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transc
     if (Outcome failed = readMemberStarts(run, archive)) return failed;
     if (Outcome failed = checkIndex(archive)) return failed;
     return extractMembers(run, archive, destination);
-}
-
-int runUnpacker(int argc, const char* const* argv) {
-    console::Transcript& transcript = console::terminal();
-    const std::vector<std::string> arguments(argv + std::min(argc, 1), argv + argc);
-    const cli::CommandLine<cli::UnpackJob> line = cli::readUnpackCommandLine(arguments, console::optionStyle());
-    transcript.say(console::unknownOptionsText(line.unknown));
-    transcript.say(console::bannerText());
-    const cli::UnpackJob* job = std::get_if<cli::UnpackJob>(&line.action);
-    if (job == nullptr) {
-        transcript.say(console::usageText(argc > 0 ? argv[0] : "", text::usage));
-        return 1;
-    }
-
-    // What was written stays when the run is interrupted.
-    platform::catchInterrupts(text::interrupted);
-    const Outcome failed = unpack(*job, fs::hostFileSystem(), transcript);
-    if (failed) {
-        transcript.say(failed->message);
-        return 1;
-    }
-    return 0;
 }
 
 }  // namespace unpacker

@@ -1,0 +1,45 @@
+#include "cli/run.h"
+
+#include <algorithm>
+
+#include "console/frame.h"
+#include "platform/platform.h"
+
+namespace cli {
+
+namespace {
+
+// Whether the run goes on to a job after saying what it must say first.
+template <typename Job>
+const Job* jobToRun(const Program& program, const CommandLine<Job>& line, console::Transcript& transcript) {
+    transcript.say(console::unknownOptionsText(line.unknown));
+    transcript.say(console::bannerText());
+    const Job* job = std::get_if<Job>(&line.action);
+    if (job == nullptr) transcript.say(console::usageText(program.path, program.usage));
+    return job;
+}
+
+}  // namespace
+
+template <typename Job>
+int run(const Program& program, const CommandLine<Job>& line, console::Transcript& transcript,
+        const std::function<console::Outcome(const Job&)>& work) {
+    const Job* job = jobToRun(program, line, transcript);
+    if (job == nullptr) return 1;
+    platform::catchInterrupts(program.interrupted);
+    const console::Outcome failed = work(*job);
+    if (!failed) return 0;
+    transcript.say(failed->message);
+    return 1;
+}
+
+template int run(const Program&, const CommandLine<PackJob>&, console::Transcript&,
+                 const std::function<console::Outcome(const PackJob&)>&);
+template int run(const Program&, const CommandLine<UnpackJob>&, console::Transcript&,
+                 const std::function<console::Outcome(const UnpackJob&)>&);
+
+std::vector<std::string> operandsOf(int argc, const char* const* argv) {
+    return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+}
+
+}  // namespace cli
