@@ -16,15 +16,19 @@ bool hasDrive(std::string_view path) {
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; }
 
-// The root of a Windows path: its drive ("C:") or its share
-// ("\\server\share"); empty for none.
+// The root of a Windows path: its drive ("C:"), its share
+// ("\\server\share"), or for a share without proper names the two
+// separators alone; empty for none.
 std::string_view windowsRootOf(std::string_view path) {
     if (hasDrive(path)) return path.substr(0, 2);
     const PathStyle style = PathStyle::windows;
     if (path.size() < 2 || !isSeparator(path[0], style) || !isSeparator(path[1], style)) return {};
     std::size_t end = 2;
-    for (int parts = 0; parts < 2 && end < path.size(); ++parts) {
+    for (int parts = 0; parts < 2; ++parts) {
+        const std::size_t start = end;
         while (end < path.size() && !isSeparator(path[end], style)) ++end;
+        const std::string_view name = path.substr(start, end - start);
+        if (name.empty() || name == "." || name == "..") return path.substr(0, 2);
         if (parts == 0 && end < path.size()) ++end;
     }
     return path.substr(0, end);

@@ -29,6 +29,9 @@ TEST(Paths, FullPathsAreResolvedLexically) {
         {"X:atlas", "C:\\w", windows, "X:atlas"},
         {"a/b\\..\\c", "\\\\server\\share\\w", windows, "\\\\server\\share\\w\\a\\c"},
         {"..\\..", "\\\\server\\share\\w", windows, "\\\\server\\share\\"},
+        // A share without proper names climbs no further than its two
+        // separators.
+        {"//\\..\\x", "C:\\w", windows, "//\\x"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(fs::lexicalFullPath(row.path, row.workingDir, row.style), row.full) << row.path;
