@@ -56,8 +56,9 @@ constexpr MemberKind nm2Member{text::shortNm2Header, archive::minNm2Version, tex
 class PartialArchive {
 public:
     PartialArchive(fs::FileSystem& files, console::Transcript& transcript, std::unique_ptr<fs::File> file,
-                   const std::string& path)
-        : files_(files), transcript_(transcript), file_(std::move(file)), path_(path) {}
+                   const std::string& path, std::optional<std::string> madeThroughLink)
+        : files_(files), transcript_(transcript), file_(std::move(file)), path_(path),
+          madeThroughLink_(std::move(madeThroughLink)) {}
     PartialArchive(const PartialArchive&) = delete;
     PartialArchive& operator=(const PartialArchive&) = delete;
     ~PartialArchive() {
@@ -71,6 +72,7 @@ public:
         // Deleted before the interrupt forgets it, so that no moment is left
         // in which an interrupt would leave it behind.
         [[maybe_unused]] const bool removed = files_.remove(path_);
+        if (madeThroughLink_) static_cast<void>(files_.remove(*madeThroughLink_));
         files_.forgetOutput();
     }
 
@@ -92,6 +94,7 @@ private:
     console::Transcript& transcript_;
     std::unique_ptr<fs::File> file_;
     std::string path_;
+    std::optional<std::string> madeThroughLink_;
     bool open_ = true;
     bool finished_ = false;
 };
@@ -161,9 +164,11 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
     return std::nullopt;
 }
 
-Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind) {
+// `id` receives what the member was when it opened.
+Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind, fs::FileId& id) {
     std::variant<OpenMember, Failure> member = openMember(run.files, path);
     if (Failure* failed = std::get_if<Failure>(&member)) return std::move(*failed);
+    id = std::get<OpenMember>(member).info.id;
     return packMember(run, std::get<OpenMember>(member), path, kind);
 }
 
@@ -186,7 +191,8 @@ Outcome recordEnd(const Packing& run, std::vector<std::uint32_t>& memberEnds, st
 // The input that the output path names, if it names one: the index or route
 // file or a listed .nm2 file, whatever links lead there, or a .nm2 name not
 // yet made in the atlas folder that the listing would meet once the archive
-// exists there, also through a link that leads nowhere yet.
+// exists there, also through a link that leads nowhere yet, or a listed link
+// that leads where the archive would be made.
 std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const AtlasPaths& paths,
                                               const std::vector<fs::Entry>& nm2Entries) {
     const fs::PathStyle style = files.style();
@@ -199,6 +205,13 @@ std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const Atlas
         const std::optional<fs::FileId> targetDir = idOf(files, parts.drive + parts.dir);
         if (atlas.kind != fs::Kind::missing && targetDir == atlas.id && matchesNm2(name)) {
             return fs::joinPath(paths.atlasDir, name, style);
+        }
+        // A member link that leads nowhere yet would lead to the archive,
+        // the output's own name among them.
+        for (const fs::Entry& entry : nm2Entries) {
+            if (!entry.isLink || entry.isDirectory) continue;
+            const std::string path = fs::joinPath(paths.atlasDir, entry.name, style);
+            if (files.followLinks(path).target == target) return path;
         }
         return std::nullopt;
     }
@@ -222,9 +235,16 @@ std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const Atlas
 // footer and final header.
 Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, const AtlasPaths& paths,
                      const std::vector<fs::Entry>& nm2Entries) {
+    // Through a link that leads nowhere the archive is a new file at the
+    // link's end, which a failure removes too.
+    std::optional<std::string> madeThroughLink;
+    if (files.status(paths.outFile).kind == fs::Kind::missing) {
+        std::string target = files.followLinks(paths.outFile).target;
+        if (target != paths.outFile) madeThroughLink = std::move(target);
+    }
     std::unique_ptr<fs::File> created = files.createOutput(paths.outFile);
     if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
-    PartialArchive archive(files, transcript, std::move(created), paths.outFile);
+    PartialArchive archive(files, transcript, std::move(created), paths.outFile, madeThroughLink);
     Packing run{files, transcript, archive, paths.outFile, console::BlockWriter(archive.file())};
 
     const archive::ArchiveHeaderBytes provisional = archive::encodeArchiveHeader(archive::ArchiveHeader{});
@@ -238,13 +258,15 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
         return Failure{formatText(text::noTableMemory, paths.outFile.c_str())};
     }
 
-    if (Outcome failed = packMember(run, paths.indexFile, indexMember)) return failed;
+    // The index and route file as they opened: a later look could fail, and
+    // let the listing pack them again.
+    fs::FileId indexId;
+    fs::FileId routeId;
+    if (Outcome failed = packMember(run, paths.indexFile, indexMember, indexId)) return failed;
     memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
-    if (Outcome failed = packMember(run, paths.routeFile, routeMember)) return failed;
+    if (Outcome failed = packMember(run, paths.routeFile, routeMember, routeId)) return failed;
     memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
 
-    const std::optional<fs::FileId> indexId = idOf(files, paths.indexFile);
-    const std::optional<fs::FileId> routeId = idOf(files, paths.routeFile);
     const std::optional<fs::Status> outStatus = archive.file().status();
     const std::optional<fs::FileId> outId = outStatus ? std::optional<fs::FileId>(outStatus->id) : std::nullopt;
     for (const fs::Entry& entry : nm2Entries) {

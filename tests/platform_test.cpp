@@ -32,21 +32,6 @@ TEST(SplitPath, KeepsTheLastDotAsExtension) {
     EXPECT_EQ(platform::splitPath("/dir/").name, "");
 }
 
-TEST(OpenFiles, OnlyRegularFilesOpenAndNothingBlocks) {
-    testsupport::ScratchDir dir;
-    testsupport::writeFile(dir / "plain", "abc");
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-    ASSERT_EQ(::symlink("plain", (dir / "link").c_str()), 0);
-
-    EXPECT_TRUE(platform::openRead(dir / "plain"));
-    EXPECT_TRUE(platform::openRead(dir / "link"));
-    EXPECT_FALSE(platform::openRead(dir / "fifo"));
-    EXPECT_FALSE(platform::openRead(dir.path()));
-    EXPECT_FALSE(platform::openRead(dir / "missing"));
-    EXPECT_FALSE(platform::createFile(dir / "fifo"));
-    EXPECT_FALSE(platform::createFile(dir.path()));
-}
-
 TEST(FileIdentity, FollowsLinksAndSeesThroughOtherNames) {
     testsupport::ScratchDir dir;
     testsupport::writeFile(dir / "a", "x");

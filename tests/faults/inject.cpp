@@ -1,28 +1,16 @@
-// Linked into the test builds veskal_faults and unveskal_faults with
-// -Wl,--wrap for every C library call the platform layer makes: the Nth call
-// of one kind fails as the system would fail it. These test builds read the
-// environment; the real programs don't.
+// Linked into the test build veskal_faults with -Wl,--wrap for the C library
+// calls the platform layer makes: right after the Nth call of one kind, the
+// process receives SIGINT, so that a test can interrupt a run at every
+// moment. The test build reads the environment; the real program doesn't.
 //
-//   VESKAL_FAULT=kind:N      kinds: open (for reading), create (a file or a
-//                            directory), read, write, seek, close, list,
-//                            remove; copy_file_range counts as a read and as
-//                            a write
-//   VESKAL_FAULT_LOG=path    lines appended: "fault KIND CALL DETAIL" when the
-//                            fault is injected, then "after CALL DETAIL" for
-//                            every file created or written after it
-//   VESKAL_NO_KERNEL_COPY=1  copy_file_range always refuses (EXDEV), as
-//                            between two file systems, without being counted
-//   VESKAL_INTERRUPT=kind:N  nothing fails; SIGINT comes right after the Nth
-//                            call of the kind has been made; the kind "say"
-//                            counts writes to the standard error stream
-//
-// Writes to the standard error stream are never failed, and counted only as
-// "say".
+//   VESKAL_INTERRUPT=kind:N  kinds: open (for reading), create (a file or a
+//                            directory), read, write (copy_file_range
+//                            included), seek, close, list, and say: writes
+//                            to the standard error stream
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string>
@@ -39,8 +27,6 @@ int __real_close(int fd);
 ssize_t __real_copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t size, unsigned flags);
 DIR* __real_opendir(const char* path);
 struct dirent* __real_readdir(DIR* dir);
-int __real_closedir(DIR* dir);
-int __real_unlink(const char* path);
 int __real_mkdir(const char* path, mode_t mode);
 }
 
@@ -48,77 +34,25 @@ namespace {
 
 struct Plan {
     std::string kind;
-    long long failAt = 0;  // 0: nothing fails
-    long long calls = 0;   // calls of `kind` so far
-    bool interrupts = false;  // the call is made, then SIGINT comes
-    bool injected = false;
-    bool noKernelCopy = false;
-    std::string log;
+    long long at = 0;     // 0: no interrupt
+    long long calls = 0;  // calls of `kind` so far
+    bool raised = false;
 };
 
 Plan& plan() {
     static Plan instance = [] {
         Plan made;
-        const char* interrupt = std::getenv("VESKAL_INTERRUPT");
-        made.interrupts = interrupt != nullptr;
-        if (const char* fault = made.interrupts ? interrupt : std::getenv("VESKAL_FAULT")) {
-            const std::string_view text = fault;
+        if (const char* interrupt = std::getenv("VESKAL_INTERRUPT")) {
+            const std::string_view text = interrupt;
             const std::size_t colon = text.find(':');
             if (colon != std::string_view::npos) {
                 made.kind = text.substr(0, colon);
-                made.failAt = std::atoll(fault + colon + 1);
+                made.at = std::atoll(interrupt + colon + 1);
             }
         }
-        if (const char* log = std::getenv("VESKAL_FAULT_LOG")) made.log = log;
-        const char* noCopy = std::getenv("VESKAL_NO_KERNEL_COPY");
-        made.noKernelCopy = noCopy != nullptr && std::string_view(noCopy) == "1";
         return made;
     }();
     return instance;
-}
-
-void note(const std::string& line) {
-    const Plan& current = plan();
-    if (current.log.empty()) return;
-    const int fd = __real_open(current.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    const std::string text = line + "\n";
-    [[maybe_unused]] const ssize_t put = __real_write(fd, text.data(), text.size());
-    __real_close(fd);
-}
-
-// Counts a call of each kind it belongs to; true when this call is to fail.
-bool failsNow(std::initializer_list<std::string_view> kinds, const char* call, const std::string& detail) {
-    Plan& current = plan();
-    if (current.failAt <= 0 || current.injected || current.interrupts) return false;
-    for (const std::string_view kind : kinds) {
-        if (kind != current.kind) continue;
-        if (++current.calls == current.failAt) {
-            current.injected = true;
-            note("fault " + std::string(kind) + " " + call + " " + detail);
-            return true;
-        }
-    }
-    return false;
-}
-
-// A file created or written once the fault has happened; `result` is the
-// call's, and a call that failed changed nothing.
-template <typename Result>
-Result noteAfter(Result result, const char* call, const std::string& detail) {
-    if (plan().injected && result >= 0) note(std::string("after ") + call + " " + detail);
-    return result;
-}
-
-std::string fdDetail(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    const bool readOnly = flags >= 0 && (flags & O_ACCMODE) == O_RDONLY;
-    return std::string(readOnly ? "read-only" : "writable") + " " + std::to_string(fd);
-}
-
-int failWith(int error) {
-    errno = error;
-    return -1;
 }
 
 // Counts a call of `kind` that has been made; SIGINT comes after the planned
@@ -126,9 +60,9 @@ int failWith(int error) {
 template <typename Result>
 Result interruptAfter(const char* kind, Result result) {
     Plan& current = plan();
-    if (!current.interrupts || current.injected || kind != current.kind) return result;
-    if (++current.calls == current.failAt) {
-        current.injected = true;
+    if (current.raised || current.at <= 0 || kind != current.kind) return result;
+    if (++current.calls == current.at) {
+        current.raised = true;
         const int error = errno;
         ::raise(SIGINT);
         errno = error;
@@ -141,82 +75,32 @@ Result interruptAfter(const char* kind, Result result) {
 extern "C" {
 
 int __wrap_open(const char* path, int flags, ...) {
-    if ((flags & O_CREAT) == 0) {
-        if (failsNow({"open"}, "open", path)) return failWith(EACCES);
-        return interruptAfter("open", __real_open(path, flags));
-    }
+    if ((flags & O_CREAT) == 0) return interruptAfter("open", __real_open(path, flags));
     std::va_list args;
     va_start(args, flags);
     const auto mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
-    if (failsNow({"create"}, "open", path)) return failWith(EACCES);
-    return interruptAfter("create", noteAfter(__real_open(path, flags, mode), "open", path));
+    return interruptAfter("create", __real_open(path, flags, mode));
 }
 
-int __wrap_mkdir(const char* path, mode_t mode) {
-    if (failsNow({"create"}, "mkdir", path)) return failWith(EACCES);
-    return interruptAfter("create", noteAfter(__real_mkdir(path, mode), "mkdir", path));
-}
+int __wrap_mkdir(const char* path, mode_t mode) { return interruptAfter("create", __real_mkdir(path, mode)); }
 
-ssize_t __wrap_read(int fd, void* buffer, size_t size) {
-    if (failsNow({"read"}, "read", fdDetail(fd))) return failWith(EIO);
-    return interruptAfter("read", __real_read(fd, buffer, size));
-}
+ssize_t __wrap_read(int fd, void* buffer, size_t size) { return interruptAfter("read", __real_read(fd, buffer, size)); }
 
 ssize_t __wrap_write(int fd, const void* data, size_t size) {
-    if (fd == STDERR_FILENO) return interruptAfter("say", __real_write(fd, data, size));
-    if (failsNow({"write"}, "write", fdDetail(fd))) return failWith(ENOSPC);
-    return interruptAfter("write", noteAfter(__real_write(fd, data, size), "write", fdDetail(fd)));
+    return interruptAfter(fd == STDERR_FILENO ? "say" : "write", __real_write(fd, data, size));
 }
 
 ssize_t __wrap_copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t size, unsigned flags) {
-    if (plan().noKernelCopy) return failWith(EXDEV);
-    if (failsNow({"read", "write"}, "copy_file_range", fdDetail(out))) return failWith(EIO);
-    return interruptAfter("write", noteAfter(__real_copy_file_range(in, inOffset, out, outOffset, size, flags),
-                                             "copy_file_range", fdDetail(out)));
+    return interruptAfter("write", __real_copy_file_range(in, inOffset, out, outOffset, size, flags));
 }
 
-off_t __wrap_lseek(int fd, off_t offset, int whence) {
-    if (failsNow({"seek"}, "lseek", fdDetail(fd))) return failWith(EINVAL);
-    return interruptAfter("seek", __real_lseek(fd, offset, whence));
-}
+off_t __wrap_lseek(int fd, off_t offset, int whence) { return interruptAfter("seek", __real_lseek(fd, offset, whence)); }
 
-int __wrap_close(int fd) {
-    if (failsNow({"close"}, "close", fdDetail(fd))) {
-        // As on Linux: the descriptor is gone, yet the close reports an error.
-        __real_close(fd);
-        return failWith(EIO);
-    }
-    return interruptAfter("close", __real_close(fd));
-}
+int __wrap_close(int fd) { return interruptAfter("close", __real_close(fd)); }
 
-int __wrap_closedir(DIR* dir) {
-    if (failsNow({"close"}, "closedir", "directory")) {
-        __real_closedir(dir);
-        return failWith(EIO);
-    }
-    return __real_closedir(dir);
-}
+DIR* __wrap_opendir(const char* path) { return interruptAfter("list", __real_opendir(path)); }
 
-DIR* __wrap_opendir(const char* path) {
-    if (failsNow({"list"}, "opendir", path)) {
-        errno = EACCES;
-        return nullptr;
-    }
-    return interruptAfter("list", __real_opendir(path));
-}
-
-struct dirent* __wrap_readdir(DIR* dir) {
-    if (failsNow({"list"}, "readdir", "directory")) {
-        errno = EIO;
-        return nullptr;
-    }
-    return interruptAfter("list", __real_readdir(dir));
-}
-
-int __wrap_unlink(const char* path) {
-    if (failsNow({"remove"}, "unlink", path)) return failWith(EACCES);
-    return interruptAfter("remove", __real_unlink(path));
-}
+struct dirent* __wrap_readdir(DIR* dir) { return interruptAfter("list", __real_readdir(dir)); }
 
 }  // extern "C"

@@ -1,0 +1,105 @@
+// The packer driven through every failure point in memory: for each kind of
+// call, the 1st, 2nd, ... call of that kind fails, until a run no longer
+// makes that many. A failed run ends after exactly one of the packer's
+// messages, its transcript up to it being the start of the run without
+// faults, with the atlas as it was, no archive left and nothing written
+// after the failure but the archive's own removal. Closing a member it only
+// read and a status it can do without must give the run without faults.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+#include "packer/pack.h"
+#include "support/fault_loop.h"
+
+namespace {
+
+using testsupport::FaultAtlas;
+using testsupport::summary;
+
+const std::string out = "/maps/atlas.nm3";
+
+struct PackRun {
+    bool failed = false;
+    std::string said;  // the transcript, the failure's message included
+};
+
+PackRun packOn(fs::FileSystem& files) {
+    console::TextTranscript transcript;
+    const console::Outcome failed =
+        packer::pack(cli::PackJob{"atlas.nti", "route.nm2", out, std::string("atlas")}, files, transcript);
+    return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
+}
+
+std::unique_ptr<fs::MemoryFileSystem> atlasOnDisk(const FaultAtlas& atlas) {
+    auto files = std::make_unique<fs::MemoryFileSystem>();
+    files->addDir("/maps");
+    files->setCurrentDir("/maps");
+    atlas.addTo(*files, "/maps/atlas");
+    return files;
+}
+
+class PackFaults : public ::testing::TestWithParam<fs::CallKind> {};
+
+TEST_P(PackFaults, EveryFailurePointEndsCleanly) {
+    const fs::CallKind kind = GetParam();
+    const FaultAtlas atlas;
+    const auto faultlessFiles = atlasOnDisk(atlas);
+    const std::map<std::string, std::string> inputs = faultlessFiles->snapshot();
+    const PackRun faultless = packOn(*faultlessFiles);
+    ASSERT_FALSE(faultless.failed) << faultless.said;
+    const std::map<std::string, std::string> packed = faultlessFiles->snapshot();
+
+    std::vector<std::string> paths{out, "/maps/atlas"};
+    for (const auto& [name, bytes] : atlas.members) paths.push_back("/maps/atlas/" + name);
+    std::vector<std::string> messages = testsupport::messagesFor(
+        {" Error: Can't create file: %s\n", " Error open file %s.\n", " Error read nti header file %s.\n",
+         " Error read nm2 header file %s.\n", " Error write file %s.\n", " Error read file %s.\n",
+         " Path not found: %s\n", " This path is NOT directory: %s\n", " Error: Can't access file: %s\n"},
+        paths);
+    messages.emplace_back(" Can't locate current working directory\n");
+    const std::vector<std::string> archiveRemoval{"truncate " + out, "emptyFile " + out, "remove " + out};
+
+    int failurePoints = 0;
+    for (std::uint64_t n = 1;; ++n) {
+        ASSERT_LT(n, 1000u) << "the run never runs out of " << fs::nameOf(kind) << " calls";
+        const auto files = atlasOnDisk(atlas);
+        fs::FaultyFileSystem faulty(*files, kind, n);
+        const PackRun run = packOn(faulty);
+        SCOPED_TRACE(std::string(fs::nameOf(kind)) + " " + std::to_string(n) + ": " + faulty.fault().value_or(""));
+        EXPECT_EQ(files->openFiles(), 0u);
+        if (!faulty.fault()) {
+            EXPECT_FALSE(run.failed);
+            EXPECT_EQ(run.said, faultless.said);
+            break;
+        }
+        ++failurePoints;
+        // Closing a member only read loses nothing; a status the run can do
+        // without may fail unnoticed, but then the run is the faultless one.
+        const bool memberClosed = kind == fs::CallKind::close && faulty.fault()->find(out) == std::string::npos;
+        if (memberClosed || (kind == fs::CallKind::status && !run.failed)) {
+            EXPECT_FALSE(run.failed) << run.said;
+            EXPECT_EQ(run.said, faultless.said);
+            EXPECT_EQ(summary(files->snapshot()), summary(packed));
+            continue;
+        }
+        EXPECT_TRUE(run.failed) << run.said;
+        testsupport::expectOneMessage(run.said, faultless.said, messages);
+        EXPECT_EQ(summary(files->snapshot()), summary(inputs)) << "an input changed, or an archive was left";
+        for (const std::string& change : faulty.changesAfterFault()) {
+            EXPECT_NE(std::find(archiveRemoval.begin(), archiveRemoval.end(), change), archiveRemoval.end())
+                << "written after the failure: " << change;
+        }
+    }
+    // The packer removes only after a failure, so no faultless run does.
+    if (kind != fs::CallKind::remove) {
+        EXPECT_GT(failurePoints, 0) << "no " << fs::nameOf(kind) << " call was ever made";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PackFaults, ::testing::ValuesIn(testsupport::everyCallKind),
+                         [](const auto& info) { return std::string(fs::nameOf(info.param)); });
+
+}  // namespace
