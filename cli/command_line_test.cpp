@@ -38,6 +38,8 @@ TEST(PackCommandLine, Rows) {
         // before it are still reported.
         {{"-x", "-i:a", "-help", "-y", "atlas"}, OptionStyle::dash, "help", {"-x"}},
         {{"-?"}, OptionStyle::dash, "help", {}},
+        {{"-h"}, OptionStyle::dash, "help", {}},
+        {{"-i:a.nti", "-H", "atlas"}, OptionStyle::dash, "help", {}},
         {{"-H"}, OptionStyle::dashOrSlash, "help", {}},
         {{"-", "-xyz", "-o:", "-Q"}, OptionStyle::dash, "i= r= o= dir=(none)", {"-", "-xyz", "-Q"}},
         // '/' begins an absolute path, or an option on Windows.

@@ -69,4 +69,17 @@ std::string differences(const Files& actual, const Files& expected) {
     return text;
 }
 
+const Bytes gone = "<gone>";
+
+Files applied(Files before, const Files& changes) {
+    for (const auto& [path, bytes] : changes) {
+        if (bytes == gone) {
+            before.erase(path);
+        } else {
+            before[path] = bytes;
+        }
+    }
+    return before;
+}
+
 }  // namespace testsupport

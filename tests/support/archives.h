@@ -33,4 +33,9 @@ Files snapshot(const std::string& dir);
 // are equal.
 std::string differences(const Files& actual, const Files& expected);
 
+// `before` with `changes` made: each path set to its bytes, or removed where
+// they are `gone`.
+extern const Bytes gone;
+Files applied(Files before, const Files& changes);
+
 }  // namespace testsupport
