@@ -349,6 +349,12 @@ std::optional<File> createFile(const std::string& path) {
     return opened(*node, true);
 }
 
+NewFile createNew(const std::string& path) {
+    if (find(normalised(path)) != nullptr) return NewFile{std::nullopt, true};
+    return NewFile{createFile(path), false};
+}
+
+
 KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
     OpenFile* from = openFile(source.handle());
     const OpenFile* to = openFile(target.handle());
@@ -360,7 +366,7 @@ KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
     const memoryfs::Bytes piece(from->bytes->begin() + static_cast<std::ptrdiff_t>(from->position),
                                 from->bytes->begin() + static_cast<std::ptrdiff_t>(from->position + count));
     from->position += count;
-    if (!target.write(piece.data(), piece.size())) return {KernelCopy::Status::refused, 0};
+    if (!target.write(piece.data(), piece.size())) return {KernelCopy::Status::writeError, 0};
     return {KernelCopy::Status::copied, count};
 }
 
@@ -380,7 +386,16 @@ bool emptyFile(const std::string& path) {
     return true;
 }
 
-std::optional<File> createOutput(const std::string& path) { return createFile(path); }
+// Like the real platform: an existing file keeps its bytes until they are
+// written over and its length is set.
+std::optional<File> createOutput(const std::string& path) {
+    const std::string full = normalised(path);
+    if (!memoryfs::isDir(parentOf(full))) return std::nullopt;
+    Node* node = find(full);
+    if (node != nullptr && node->directory) return std::nullopt;
+    if (node == nullptr) node = &insert(full, false);
+    return opened(*node, true);
+}
 
 bool closeOutput(File& output) { return output.close(); }
 

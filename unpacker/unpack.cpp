@@ -49,7 +49,7 @@ struct Destination {
 struct Extraction {
     Archive& archive;
     const Destination& destination;
-    console::CopyBuffer buffer;
+    console::BlockReader in;
 };
 
 // Footer entries are counted in 32 bits.
@@ -141,49 +141,85 @@ Outcome checkIndex(Archive& archive) {
     return std::nullopt;
 }
 
-// Creates `fileName` and copies the next `length` bytes of the archive into
-// it, with the member's two-piece progress line.
-Outcome extractMember(Extraction& run, const std::string& fileName, const std::string& progress,
-                      std::uint64_t length) {
-    const auto memberFailure = [&](const char* format) { return Failure{formatText(format, fileName.c_str())}; };
-    // Creating a file empties it, so the archive itself is never a member
-    // file, whatever name reaches it.
+// Creates a member file. A name not taken yet is made new; a taken one is
+// emptied, unless it is the archive itself, whatever name reaches it.
+std::optional<platform::File> createMember(const Extraction& run, const std::string& fileName) {
+    platform::NewFile made = platform::createNew(fileName);
+    if (made.file || !made.existed) return std::move(made.file);
     const std::optional<platform::FileId>& archiveId = run.destination.archiveInFolder;
-    if (archiveId && platform::fileId(fileName) == archiveId) return memberFailure(text::notCreated);
-    std::optional<platform::File> member = platform::createFile(fileName);
+    if (archiveId && platform::fileId(fileName) == archiveId) return std::nullopt;
+    return platform::createFile(fileName);
+}
+
+// Creates `fileName` and copies the next `length` bytes of the archive into
+// it, with the member's two-piece progress line. `ahead` is how far the
+// archive may be read ahead from the member's start: over the run of small
+// members that begins with it.
+Outcome extractMember(Extraction& run, const std::string& fileName, const std::string& progress,
+                      std::uint64_t length, std::uint64_t ahead) {
+    const auto memberFailure = [&](const char* format) { return Failure{formatText(format, fileName.c_str())}; };
+    std::optional<platform::File> member = createMember(run, fileName);
     if (!member) return memberFailure(text::notCreated);
     say(progress);
-    // A long copy shows its member's line while it runs.
-    if (length > console::smallCopy) console::flushSaid();
 
-    const console::CopyResult copy = console::copyBlocks(run.archive.file, *member, length, run.buffer);
-    if (copy.status == console::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
-    if (copy.status == console::CopyResult::Status::writeError) return memberFailure(text::writeError);
-    // The size was checked, so an archive that ends early changed under us.
-    if (copy.copied < length) return archiveFailure(text::readError, run.archive);
+    if (length <= console::smallCopy) {
+        const auto size = static_cast<std::size_t>(length);
+        if (!run.in.fill(size, static_cast<std::size_t>(std::min<std::uint64_t>(ahead, console::BlockReader::capacity)))) {
+            return archiveFailure(text::readError, run.archive);
+        }
+        // The size was checked, so an archive that ends early changed under
+        // us.
+        if (run.in.held() < size) return archiveFailure(text::readError, run.archive);
+        if (!member->write(run.in.data(), size)) return memberFailure(text::writeError);
+        run.in.consume(size);
+    } else {
+        // A long copy shows its member's line while it runs.
+        console::flushSaid();
+        const console::CopyResult copy = console::copyBlocks(run.in, *member, length);
+        if (copy.status == console::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
+        if (copy.status == console::CopyResult::Status::writeError) return memberFailure(text::writeError);
+        if (copy.copied < length) return archiveFailure(text::readError, run.archive);
+    }
     if (!member->close()) return memberFailure(text::writeError);
     say(text::ok);
     return std::nullopt;
 }
 
+// The bytes from the start of member m (0 the index, k + 1 nm2 member k) to
+// the end of the run of small members that begins with it, as far as the
+// reader holds; 0 when member m is large. `ends` holds each member's end.
+std::uint64_t smallRunFrom(const std::vector<std::uint32_t>& ends, std::size_t m) {
+    std::uint64_t run = 0;
+    for (std::size_t j = m; j < ends.size() && run < console::BlockReader::capacity; ++j) {
+        const std::uint64_t length = ends[j] - (j == 0 ? 0 : ends[j - 1]);
+        if (length > console::smallCopy) break;
+        run += length;
+    }
+    return run;
+}
+
 // Writes the index and then every nm2 member, reading the archive strictly
 // in sequence from the index on.
 Outcome extractMembers(Archive& archive, const Destination& destination) {
-    Extraction run{archive, destination, {}};
+    Extraction run{archive, destination, console::BlockReader(archive.file)};
     const std::vector<std::uint32_t>& starts = archive.memberStarts;
     const char* folderPath = destination.folderPath.c_str();
     const char* baseName = destination.baseName.c_str();
 
     const unsigned version = archive.indexVersion;
     const std::string indexName = formatText(text::indexFileName, folderPath, platform::separator, version);
-    if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), starts.front())) {
+    if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), starts.front(),
+                                       smallRunFrom(starts, 0))) {
         return failed;
     }
     for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
         const auto number = static_cast<unsigned>(k);
         const std::string name = formatText(text::nm2FileName, folderPath, platform::separator, baseName, number);
         const std::string progress = formatText(text::nm2Progress, number, baseName, number);
-        if (Outcome failed = extractMember(run, name, progress, starts[k + 1] - starts[k])) return failed;
+        if (Outcome failed = extractMember(run, name, progress, starts[k + 1] - starts[k],
+                                           smallRunFrom(starts, k + 1))) {
+            return failed;
+        }
     }
     return std::nullopt;
 }
