@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 #include "console/copy.h"
@@ -8,72 +10,12 @@
 
 namespace {
 
+using console::BlockReader;
+using console::BlockWriter;
 using console::CopyResult;
 using testsupport::Bytes;
 
-// Runs every case with the kernel's copy and with the buffer alone.
-class CopyBlocks : public ::testing::TestWithParam<bool> {
-protected:
-    CopyBlocks() { buffer.kernelCopy = GetParam(); }
-
-    platform::File source(const Bytes& bytes) {
-        testsupport::writeFile(dir / "source", bytes);
-        return *platform::openRead(dir / "source");
-    }
-    platform::File target() { return *platform::createFile(dir / "target"); }
-    Bytes written() { return testsupport::readFile(dir / "target"); }
-
-    testsupport::ScratchDir dir;
-    console::CopyBuffer buffer;
-};
-
-TEST_P(CopyBlocks, CopiesMoreThanTheBufferHoldsFromTheCurrentPositions) {
-    const Bytes bytes = testsupport::memberBytes("ABCD", 16, 3 * console::CopyBuffer::defaultSize + 17);
-    platform::File in = source(bytes);
-    platform::File out = target();
-    ASSERT_TRUE(in.seek(5));
-    ASSERT_TRUE(out.write("xy", 2));
-    const CopyResult result = console::copyBlocks(in, out, console::noLimit, buffer);
-    EXPECT_EQ(result.status, CopyResult::Status::complete);
-    EXPECT_EQ(result.copied, bytes.size() - 5);
-    ASSERT_TRUE(out.close());
-    EXPECT_EQ(written(), "xy" + bytes.substr(5));
-}
-
-TEST_P(CopyBlocks, StopsAtTheLimitAndGoesOnFromThere) {
-    const Bytes bytes = testsupport::memberBytes("ABCD", 16, console::CopyBuffer::defaultSize + 100);
-    platform::File in = source(bytes);
-    platform::File out = target();
-    const std::uint64_t first = console::CopyBuffer::defaultSize + 1;
-    EXPECT_EQ(console::copyBlocks(in, out, first, buffer).copied, first);
-    EXPECT_EQ(console::copyBlocks(in, out, 0, buffer).copied, 0u);
-    // The rest ends before its limit: a short copy, not an error.
-    const CopyResult rest = console::copyBlocks(in, out, 1000, buffer);
-    EXPECT_EQ(rest.status, CopyResult::Status::complete);
-    EXPECT_EQ(rest.copied, bytes.size() - first);
-    ASSERT_TRUE(out.close());
-    EXPECT_EQ(written(), bytes);
-}
-
-TEST_P(CopyBlocks, ReportsWhichSideFailed) {
-    testsupport::writeFile(dir / "data", "some bytes");
-    // A descriptor opened for writing only can't be read, and the other way
-    // round.
-    platform::File unreadable(::open((dir / "data").c_str(), O_WRONLY));
-    platform::File readable = *platform::openRead(dir / "data");
-    platform::File out = target();
-    EXPECT_EQ(console::copyBlocks(unreadable, out, console::noLimit, buffer).status, CopyResult::Status::readError);
-    platform::File unwritable = *platform::openRead(dir / "target");
-    EXPECT_EQ(console::copyBlocks(readable, unwritable, console::noLimit, buffer).status,
-              CopyResult::Status::writeError);
-}
-
-INSTANTIATE_TEST_SUITE_P(KernelAndBuffer, CopyBlocks, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "kernel" : "buffer"; });
-
-}  // namespace
-
-namespace {
+constexpr std::size_t block = BlockWriter::capacity;
 
 class CopyIntoWriter : public ::testing::Test {
 protected:
@@ -83,70 +25,163 @@ protected:
     }
 
     testsupport::ScratchDir dir;
-    console::CopyBuffer buffer;
 };
 
-TEST_F(CopyIntoWriter, SmallMembersGatherAndLargeOnesGoFileToFile) {
-    platform::File out = *platform::createFile(dir / "archive");
-    console::BlockWriter writer(out);
-    Bytes expected;
-    // Small members fill the writer past its capacity; a large one in
-    // between flushes it first.
-    for (int i = 0; i < 40; ++i) {
-        const Bytes bytes = testsupport::memberBytes("SMAL", 16, i == 20 ? 3 * console::smallCopy : 40000,
-                                                     static_cast<unsigned>(i));
+TEST_F(CopyIntoWriter, MembersOfEverySizeComeOutInOrder) {
+    platform::File out = *platform::openOutput(dir / "archive");
+    BlockWriter writer(out);
+    Bytes expected = "head";
+    ASSERT_TRUE(writer.write("head", 4));
+    // Small members fill the writer past its capacity; larger ones cross
+    // several blocks, one of them (size 0 here) ending exactly at a block's
+    // end.
+    const std::size_t sizes[] = {40000, 3 * block + 17, 40000, 0, 2 * block, 6, 7};
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        const std::size_t size = sizes[i] != 0 ? sizes[i] : block - expected.size() % block;
+        const Bytes bytes = testsupport::memberBytes("SMAL", 16, size - 6, static_cast<unsigned>(i));
         platform::File in = source("m" + std::to_string(i), bytes);
-        const CopyResult copy = console::copyBlocks(in, writer, console::noLimit, bytes.size(), buffer);
+        const CopyResult copy = console::copyBlocks(in, writer, console::noLimit, bytes.size());
         ASSERT_EQ(copy.status, CopyResult::Status::complete);
         ASSERT_EQ(copy.copied, bytes.size());
         expected += bytes;
     }
-    ASSERT_TRUE(writer.write("tail", 4));
     ASSERT_TRUE(writer.flush());
     ASSERT_TRUE(out.close());
-    EXPECT_EQ(testsupport::readFile(dir / "archive"), expected + "tail");
+    EXPECT_EQ(testsupport::readFile(dir / "archive"), expected);
 }
 
-TEST_F(CopyIntoWriter, AMemberThatGrewAfterOpeningIsCopiedWhole) {
-    const Bytes bytes = testsupport::memberBytes("GROW", 16, 5000);
-    platform::File in = source("grown", bytes);
+TEST_F(CopyIntoWriter, SourceThatChangedSinceItWasOpened) {
+    struct Case {
+        const char* what;
+        std::size_t size;      // bytes the source holds
+        std::uint64_t expected;  // what it held when it was opened
+        std::uint64_t limit;
+        std::size_t copied;
+    };
+    const Case cases[] = {
+        {"grew, small", 5000, 100, console::noLimit, 5000},
+        {"grew, one byte past the limit", 5000, 100, 4999, 4999},
+        {"grew, large", 3 * block, block + 5, console::noLimit, 3 * block},
+        {"shrank, small", 100, 5000, console::noLimit, 100},
+        {"shrank, large", block + 3, 3 * block, console::noLimit, block + 3},
+    };
+    for (const Case& c : cases) {
+        const Bytes bytes = testsupport::memberBytes("CHNG", 16, c.size - 6);
+        platform::File in = source("changed", bytes);
+        platform::File out = *platform::createFile(dir / "archive");
+        BlockWriter writer(out);
+        const CopyResult copy = console::copyBlocks(in, writer, c.limit, c.expected);
+        EXPECT_EQ(copy.status, CopyResult::Status::complete) << c.what;
+        EXPECT_EQ(copy.copied, c.copied) << c.what;
+        ASSERT_TRUE(writer.flush());
+        ASSERT_TRUE(out.close());
+        EXPECT_EQ(testsupport::readFile(dir / "archive"), bytes.substr(0, c.copied)) << c.what;
+    }
+}
+
+TEST_F(CopyIntoWriter, ShortReadsBeforeTheEndAreAskedAgain) {
+    // A pipe hands over what has arrived so far: the copy must read on until
+    // the end, not stop at the first read that returns less than it asked.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    platform::File in(ends[0]);
+    const Bytes bytes = testsupport::memberBytes("SHRT", 16, 3000);
+    std::thread feeder([&] {
+        for (std::size_t at = 0; at < bytes.size(); at += 1000) {
+            EXPECT_EQ(::write(ends[1], bytes.data() + at, std::min<std::size_t>(1000, bytes.size() - at)),
+                      static_cast<ssize_t>(std::min<std::size_t>(1000, bytes.size() - at)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::close(ends[1]);
+    });
     platform::File out = *platform::createFile(dir / "archive");
-    console::BlockWriter writer(out);
-    // Told the size it had before it grew, and a limit one byte short.
-    CopyResult copy = console::copyBlocks(in, writer, console::noLimit, 100, buffer);
+    BlockWriter writer(out);
+    const CopyResult copy = console::copyBlocks(in, writer, console::noLimit, bytes.size());
+    feeder.join();
+    EXPECT_EQ(copy.status, CopyResult::Status::complete);
     EXPECT_EQ(copy.copied, bytes.size());
-    ASSERT_TRUE(in.seek(0));
-    copy = console::copyBlocks(in, writer, bytes.size() - 1, 100, buffer);
-    EXPECT_EQ(copy.copied, bytes.size() - 1);
     ASSERT_TRUE(writer.flush());
     ASSERT_TRUE(out.close());
-    EXPECT_EQ(testsupport::readFile(dir / "archive"), bytes + bytes.substr(0, bytes.size() - 1));
+    EXPECT_EQ(testsupport::readFile(dir / "archive"), bytes);
 }
 
-TEST_F(CopyIntoWriter, WriteFailureShowsAtTheFlush) {
+TEST_F(CopyIntoWriter, FailuresAreReportedBySide) {
     testsupport::writeFile(dir / "archive", "");
     platform::File readOnly = *platform::openRead(dir / "archive");
-    console::BlockWriter writer(readOnly);
-    platform::File in = source("small", testsupport::memberBytes("SMAL", 16, 10));
-    EXPECT_EQ(console::copyBlocks(in, writer, console::noLimit, 16, buffer).status, CopyResult::Status::complete);
-    EXPECT_FALSE(writer.flush());
+    // A small member waits in the writer: its failure shows at the flush.
+    {
+        BlockWriter writer(readOnly);
+        platform::File in = source("small", testsupport::memberBytes("SMAL", 16, 10));
+        EXPECT_EQ(console::copyBlocks(in, writer, console::noLimit, 16).status, CopyResult::Status::complete);
+        EXPECT_FALSE(writer.flush());
+    }
+    // A large one fails part-way, at its first full block.
+    {
+        BlockWriter writer(readOnly);
+        platform::File in = source("large", testsupport::memberBytes("LARG", 16, 2 * block));
+        const CopyResult copy = console::copyBlocks(in, writer, console::noLimit, 2 * block + 6);
+        EXPECT_EQ(copy.status, CopyResult::Status::writeError);
+        EXPECT_EQ(copy.copied, block);
+    }
+    // A descriptor opened for writing only can't be read.
+    platform::File out = *platform::createFile(dir / "out");
+    BlockWriter writer(out);
+    platform::File unreadable(::open((dir / "archive").c_str(), O_WRONLY));
+    EXPECT_EQ(console::copyBlocks(unreadable, writer, console::noLimit, 0).status, CopyResult::Status::readError);
 }
 
-TEST(KernelCopy, AnotherFileSystemFallsBackToTheBuffer) {
-    // tmpfs and the test's own folder: the kernel refuses to copy across.
-    if (platform::pathKind("/dev/shm") != platform::PathKind::directory) GTEST_SKIP() << "no /dev/shm";
+// Runs every case with the kernel's copy and with the reader's buffer alone.
+class CopyFromReader : public ::testing::TestWithParam<bool> {
+protected:
+    platform::File source(const Bytes& bytes) {
+        testsupport::writeFile(dir / "source", bytes);
+        return *platform::openRead(dir / "source");
+    }
+    Bytes copyTo(const std::string& name, BlockReader& reader, std::uint64_t length, std::uint64_t copied) {
+        platform::File out = *platform::createNew(dir / name).file;
+        const CopyResult copy = console::copyBlocks(reader, out, length);
+        EXPECT_EQ(copy.status, CopyResult::Status::complete) << name;
+        EXPECT_EQ(copy.copied, copied) << name;
+        EXPECT_TRUE(out.close());
+        return testsupport::readFile(dir / name);
+    }
+
     testsupport::ScratchDir dir;
-    const std::string shm = "/dev/shm/veskal-copy-test-" + std::to_string(::getpid());
-    const Bytes bytes = testsupport::memberBytes("XDEV", 16, 3 * console::CopyBuffer::defaultSize);
-    testsupport::writeFile(shm, bytes);
-    platform::File in = *platform::openRead(shm);
-    platform::File out = *platform::createFile(dir / "target");
-    console::CopyBuffer buffer;
-    const CopyResult copy = console::copyBlocks(in, out, console::noLimit, buffer);
-    ::unlink(shm.c_str());
-    EXPECT_EQ(copy.status, CopyResult::Status::complete);
-    ASSERT_TRUE(out.close());
-    EXPECT_EQ(testsupport::readFile(dir / "target"), bytes);
+};
+
+TEST_P(CopyFromReader, HeldBytesFirstThenTheRestInSequence) {
+    const Bytes bytes = testsupport::memberBytes("ABCD", 16, 3 * block + 100);
+    platform::File in = source(bytes);
+    BlockReader reader(in);
+    reader.kernelCopy = GetParam();
+    // Small members read ahead over 300 bytes; the next member starts inside
+    // what is held and runs on past it.
+    ASSERT_TRUE(reader.fill(10, 300));
+    EXPECT_EQ(reader.held(), 300u);
+    EXPECT_EQ(Bytes(reinterpret_cast<const char*>(reader.data()), 10), bytes.substr(0, 10));
+    reader.consume(10);
+    EXPECT_EQ(copyTo("large", reader, 2 * block, 2 * block), bytes.substr(10, 2 * block));
+    EXPECT_EQ(copyTo("empty", reader, 0, 0), "");
+    // The archive ends before the last length is reached: a short copy.
+    EXPECT_EQ(copyTo("short", reader, 2 * block, bytes.size() - 10 - 2 * block), bytes.substr(10 + 2 * block));
 }
+
+TEST_P(CopyFromReader, FailuresAreReportedBySide) {
+    testsupport::writeFile(dir / "data", testsupport::memberBytes("DATA", 16, 2 * block));
+    platform::File unreadable(::open((dir / "data").c_str(), O_WRONLY));
+    BlockReader fromUnreadable(unreadable);
+    fromUnreadable.kernelCopy = GetParam();
+    platform::File out = *platform::createFile(dir / "target");
+    EXPECT_EQ(console::copyBlocks(fromUnreadable, out, 2 * block).status, CopyResult::Status::readError);
+
+    platform::File readable = *platform::openRead(dir / "data");
+    BlockReader fromReadable(readable);
+    fromReadable.kernelCopy = GetParam();
+    platform::File unwritable = *platform::openRead(dir / "target");
+    EXPECT_EQ(console::copyBlocks(fromReadable, unwritable, 2 * block).status, CopyResult::Status::writeError);
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelAndBuffer, CopyFromReader, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "kernel" : "buffer"; });
 
 }  // namespace

@@ -3,15 +3,16 @@
 // of one kind fails as the system would fail it. These test builds read the
 // environment; the real programs don't.
 //
-//   VESKAL_FAULT=kind:N      kinds: open (for reading), create (a file or a
-//                            directory), read, write, seek, close, list,
-//                            remove; copy_file_range counts as a read and as
-//                            a write
+//   VESKAL_FAULT=kind:N      kinds: open (for reading), create (a file, new
+//                            or not, a directory or a pipe), read, write
+//                            (ftruncate too), seek, close, list, remove; a
+//                            splice into a pipe counts as a read, one out of
+//                            it as a write
 //   VESKAL_FAULT_LOG=path    lines appended: "fault KIND CALL DETAIL" when the
 //                            fault is injected, then "after CALL DETAIL" for
 //                            every file created or written after it
-//   VESKAL_NO_KERNEL_COPY=1  copy_file_range always refuses (EXDEV), as
-//                            between two file systems, without being counted
+//   VESKAL_NO_KERNEL_COPY=1  splice always refuses (EINVAL), as a file system
+//                            without it would, without being counted
 //   VESKAL_INTERRUPT=kind:N  nothing fails; SIGINT comes right after the Nth
 //                            call of the kind has been made; the kind "say"
 //                            counts writes to the standard error stream
@@ -36,7 +37,9 @@ ssize_t __real_read(int fd, void* buffer, size_t size);
 ssize_t __real_write(int fd, const void* data, size_t size);
 off_t __real_lseek(int fd, off_t offset, int whence);
 int __real_close(int fd);
-ssize_t __real_copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t size, unsigned flags);
+ssize_t __real_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t size, unsigned flags);
+int __real_ftruncate(int fd, off_t length);
+int __real_pipe2(int ends[2], int flags);
 DIR* __real_opendir(const char* path);
 struct dirent* __real_readdir(DIR* dir);
 int __real_closedir(DIR* dir);
@@ -169,11 +172,30 @@ ssize_t __wrap_write(int fd, const void* data, size_t size) {
     return interruptAfter("write", noteAfter(__real_write(fd, data, size), "write", fdDetail(fd)));
 }
 
-ssize_t __wrap_copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t size, unsigned flags) {
-    if (plan().noKernelCopy) return failWith(EXDEV);
-    if (failsNow({"read", "write"}, "copy_file_range", fdDetail(out))) return failWith(EIO);
-    return interruptAfter("write", noteAfter(__real_copy_file_range(in, inOffset, out, outOffset, size, flags),
-                                             "copy_file_range", fdDetail(out)));
+ssize_t __wrap_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t size, unsigned flags) {
+    if (plan().noKernelCopy) return failWith(EINVAL);
+    struct stat target {};
+    const bool intoPipe = ::fstat(out, &target) == 0 && S_ISFIFO(target.st_mode);
+    if (intoPipe) {
+        if (failsNow({"read"}, "splice", fdDetail(in))) return failWith(EIO);
+        return interruptAfter("read", __real_splice(in, inOffset, out, outOffset, size, flags));
+    }
+    if (failsNow({"write"}, "splice", fdDetail(out))) return failWith(ENOSPC);
+    return interruptAfter("write", noteAfter(__real_splice(in, inOffset, out, outOffset, size, flags), "splice",
+                                             fdDetail(out)));
+}
+
+// Cutting a file to nothing writes no bytes: it is how a failed or
+// interrupted run empties its archive, so only setting a final length counts.
+int __wrap_ftruncate(int fd, off_t length) {
+    if (length == 0) return __real_ftruncate(fd, length);
+    if (failsNow({"write"}, "ftruncate", fdDetail(fd))) return failWith(EIO);
+    return interruptAfter("write", noteAfter(__real_ftruncate(fd, length), "ftruncate", fdDetail(fd)));
+}
+
+int __wrap_pipe2(int ends[2], int flags) {
+    if (failsNow({"create"}, "pipe2", "pipe")) return failWith(EMFILE);
+    return interruptAfter("create", __real_pipe2(ends, flags));
 }
 
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
