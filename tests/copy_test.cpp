@@ -28,7 +28,7 @@ protected:
 };
 
 TEST_F(CopyIntoWriter, MembersOfEverySizeComeOutInOrder) {
-    platform::File out = *platform::openOutput(dir / "archive");
+    platform::File out = *platform::createFile(dir / "archive");
     BlockWriter writer(out);
     Bytes expected = "head";
     ASSERT_TRUE(writer.write("head", 4));
