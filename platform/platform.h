@@ -174,10 +174,10 @@ bool emptyFile(const std::string& path);
 
 // Opens the archive a run writes, registered in the same step, with no
 // moment for an interrupt in between, as the file an interrupt cuts to 0
-// bytes and deletes. It is created when missing; an existing file keeps its
-// bytes until they are written over, and the caller sets the final length
-// with truncate: writing over a file in place spares the file system freeing
-// its blocks, waiting on their write-back and allocating them again. It stays registered until forgetOutput or
+// bytes and deletes. It is created when missing; the caller sets the final
+// length with truncate. On POSIX an existing file keeps its bytes until they
+// are written over: writing over a file in place spares the file system
+// freeing its blocks, waiting on their write-back and allocating them again. It stays registered until forgetOutput or
 // endInterrupts; closeOutput closes it, after which an interrupt reaches it
 // by its path.
 std::optional<File> createOutput(const std::string& path);
