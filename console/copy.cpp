@@ -8,75 +8,60 @@ namespace console {
 
 namespace {
 
-// Largest piece handed to the kernel at once.
-constexpr std::uint64_t kernelPiece = std::uint64_t{1} << 30;
+using Moved = fs::KernelCopy::Status;
 
-CopyResult copyBuffered(fs::File& source, fs::File& target, std::uint64_t limit, CopyBuffer& buffer,
-                        CopyResult result) {
-    while (result.copied < limit) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.bytes.size(), limit - result.copied));
-        const std::optional<std::size_t> got = source.read(buffer.bytes.data(), want);
-        if (!got) {
+// Moves up to `size` bytes file to file inside the kernel. Stops early at the
+// source's end or when the kernel refuses (then `kernelCopy` is cleared and
+// the caller's buffer carries on); `result` counts what moved.
+void moveInKernel(fs::FileSystem& files, fs::File& source, fs::File& target, std::uint64_t size, bool& kernelCopy,
+                  CopyResult& result) {
+    for (std::uint64_t moved = 0; moved < size;) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(fs::kernelPiece, size - moved));
+        const fs::KernelCopy step = files.copy(source, target, piece);
+        switch (step.status) {
+        case Moved::copied:
+            moved += step.bytes;
+            result.copied += step.bytes;
+            continue;
+        case Moved::refused:
+            kernelCopy = false;
+            return;
+        case Moved::endOfFile:
+            // Confirmed by a plain read, which the caller makes next.
+            return;
+        case Moved::readError:
             result.status = CopyResult::Status::readError;
-            return result;
-        }
-        if (*got == 0) break;
-        if (!target.write(buffer.bytes.data(), *got)) {
+            return;
+        case Moved::writeError:
             result.status = CopyResult::Status::writeError;
-            return result;
+            return;
         }
-        result.copied += *got;
-        if (*got < want) break;
     }
-    return result;
 }
 
 }  // namespace
 
-CopyResult copyBlocks(fs::FileSystem& files, fs::File& source, fs::File& target, std::uint64_t limit,
-                      CopyBuffer& buffer) {
-    CopyResult result;
-    if (buffer.kernelCopy) {
-        while (result.copied < limit) {
-            const auto piece = static_cast<std::size_t>(std::min(kernelPiece, limit - result.copied));
-            const fs::KernelCopy moved = files.copy(source, target, piece);
-            if (moved.status == fs::KernelCopy::Status::copied) {
-                result.copied += moved.bytes;
-                continue;
-            }
-            // An end of file or a refusal: the buffered copy carries on from
-            // here and finds out which it was. Some file systems report an end
-            // where there is data, so even an end is confirmed by a plain read.
-            break;
-        }
-    }
-    return copyBuffered(source, target, limit, buffer, result);
-}
-
 bool BlockWriter::write(const void* data, std::size_t size) {
-    if (size > spareSize() && !flush()) return false;
-    if (size > spareSize()) return file_.write(data, size);
-    std::memcpy(spare(), data, size);
-    commit(size);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        if (spareSize() == 0 && !flush()) return false;
+        const std::size_t now = std::min(size, spareSize());
+        std::memcpy(spare(), bytes, now);
+        commit(now);
+        bytes += now;
+        size -= now;
+    }
     return true;
 }
 
 bool BlockWriter::flush() {
-    const bool written = file_.write(bytes_.data(), used_);
+    const bool written = file_.write(block_.data(), used_);
     used_ = 0;
     return written;
 }
 
-CopyResult copyBlocks(fs::FileSystem& files, fs::File& source, BlockWriter& target, std::uint64_t limit,
-                      std::uint64_t expected, CopyBuffer& buffer) {
+CopyResult copyBlocks(fs::File& source, BlockWriter& target, std::uint64_t limit, std::uint64_t expected) {
     CopyResult result;
-    if (expected > smallCopy) {
-        if (!target.flush()) {
-            result.status = CopyResult::Status::writeError;
-            return result;
-        }
-        return copyBlocks(files, source, target.file(), limit, buffer);
-    }
     while (result.copied < limit) {
         if (target.spareSize() == 0 && !target.flush()) {
             result.status = CopyResult::Status::writeError;
@@ -94,6 +79,48 @@ CopyResult copyBlocks(fs::FileSystem& files, fs::File& source, BlockWriter& targ
         // A short read that ends where the file ended when it was opened is
         // its end; anything else is asked again.
         if (*got < want && result.copied == expected) break;
+    }
+    return result;
+}
+
+bool BlockReader::fill(std::size_t size, std::size_t ahead) {
+    size = std::min(size, capacity);
+    if (held() >= size) return true;
+    if (begin_ > 0) {
+        std::memmove(block_.data(), data(), held());
+        end_ = held();
+        begin_ = 0;
+    }
+    const std::size_t want = std::min(std::max(size, ahead), capacity) - end_;
+    const std::optional<std::size_t> got = file_.read(block_.data() + end_, want);
+    if (!got) return false;
+    end_ += *got;
+    return true;
+}
+
+CopyResult copyBlocks(BlockReader& source, fs::File& target, std::uint64_t length) {
+    CopyResult result;
+    const auto write = [&](std::size_t size) {
+        if (!target.write(source.data(), size)) {
+            result.status = CopyResult::Status::writeError;
+            return false;
+        }
+        source.consume(size);
+        result.copied += size;
+        return true;
+    };
+    if (!write(static_cast<std::size_t>(std::min<std::uint64_t>(source.held(), length)))) return result;
+    if (source.kernelCopy) {
+        moveInKernel(source.files(), source.file(), target, length - result.copied, source.kernelCopy, result);
+    }
+    while (result.status == CopyResult::Status::complete && result.copied < length) {
+        const auto now = static_cast<std::size_t>(std::min<std::uint64_t>(BlockReader::capacity, length - result.copied));
+        if (!source.fill(now, now)) {
+            result.status = CopyResult::Status::readError;
+            break;
+        }
+        if (source.held() == 0) break;
+        if (!write(std::min(source.held(), now))) break;
     }
     return result;
 }

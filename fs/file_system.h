@@ -87,15 +87,19 @@ public:
     [[nodiscard]] virtual bool close() = 0;
 };
 
-// How a copy inside the system went: `refused` covers every failure, the
-// system refusing for reasons of its own (another file system, a size limit
-// met before the source's end), so that the caller's buffered copy finds out
-// what really went wrong.
+// How a copy inside the system went. `refused` means that no byte moved and
+// the system can't do it for these files: the caller copies through its own
+// buffer instead. Once bytes have left the source, a failure to place them
+// is a write error.
 struct KernelCopy {
-    enum class Status { copied, endOfFile, refused };
+    enum class Status { copied, endOfFile, refused, readError, writeError };
     Status status;
     std::size_t bytes = 0;
 };
+
+// The most a copy inside the system moves in one call: larger pieces are cut
+// to it.
+inline constexpr std::size_t kernelPiece = 1024 * 1024;
 
 class FileSystem {
 public:
@@ -125,6 +129,14 @@ public:
     // existing one (links followed, a link that leads nowhere creating its
     // target).
     [[nodiscard]] virtual std::unique_ptr<File> create(const std::string& path) = 0;
+    // Creates a regular file that must not exist yet; `existed` tells a name
+    // already taken (a link that leads nowhere included) from any other
+    // failure.
+    [[nodiscard]] virtual std::unique_ptr<File> createNew(const std::string& path, bool& existed) {
+        existed = status(path).kind != Kind::missing || !followLinks(path).links.empty();
+        if (existed) return nullptr;
+        return create(path);
+    }
     // Cuts an existing file to 0 bytes by its path.
     [[nodiscard]] virtual bool emptyFile(const std::string& path) = 0;
     [[nodiscard]] virtual bool makeDir(const std::string& path) = 0;

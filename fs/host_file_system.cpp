@@ -75,6 +75,11 @@ public:
         return file;
     }
     std::unique_ptr<File> create(const std::string& path) override { return wrapped(platform::createFile(path)); }
+    std::unique_ptr<File> createNew(const std::string& path, bool& existed) override {
+        platform::NewFile made = platform::createNew(path);
+        existed = made.existed;
+        return wrapped(std::move(made.file));
+    }
     bool emptyFile(const std::string& path) override { return platform::emptyFile(path); }
     bool makeDir(const std::string& path) override { return platform::makeDir(path); }
     bool remove(const std::string& path) override { return platform::removeFile(path); }

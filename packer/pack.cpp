@@ -1,6 +1,7 @@
 #include "packer/pack.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -52,7 +53,8 @@ constexpr MemberKind nm2Member{text::shortNm2Header, archive::minNm2Version, tex
 // The archive while it is being written: unless it is finished, leaving
 // scope cuts it to 0 bytes, so that no other name of the file keeps any of
 // it, and deletes it. From its creation until the run has said its last
-// line, an interrupt does the same.
+// line, an interrupt does the same. An existing file is written over from
+// byte 0 and its length set when the archive is complete.
 class PartialArchive {
 public:
     PartialArchive(fs::FileSystem& files, console::Transcript& transcript, std::unique_ptr<fs::File> file,
@@ -78,9 +80,11 @@ public:
 
     fs::File& file() { return *file_; }
 
-    // Closes the archive and, once everything said so far is out, keeps it;
-    // false when what was written didn't all reach the file.
-    bool finish() {
+    // Sets the archive's final length, closes it and, once everything said
+    // so far is out, keeps it; false when what was written didn't all reach
+    // the file.
+    bool finish(std::uint64_t length) {
+        if (!file_->truncate(length)) return false;
         open_ = false;
         if (!files_.closeOutput(*file_)) return false;
         transcript_.flush();
@@ -107,7 +111,9 @@ struct Packing {
     const std::string& outFile;
     console::BlockWriter out;
     std::uint64_t payload = 0;  // bytes of members written so far
-    console::CopyBuffer buffer{};
+    // A small member's bytes, read in one go and checked before they join
+    // the archive.
+    console::Block first{console::smallCopy + 1};
 };
 
 Failure writeFailure(const Packing& run) { return Failure{formatText(text::writeError, run.outFile.c_str())}; }
@@ -133,32 +139,59 @@ std::optional<fs::FileId> idOf(fs::FileSystem& files, const std::string& path) {
     return std::move(status.id);
 }
 
+// Reads a member's first bytes into `run.first`: a small member whole in
+// one read where the file allows, a larger one at least its header. nullopt
+// on a read error.
+std::optional<std::size_t> readFirst(Packing& run, OpenMember& member) {
+    const std::size_t want = member.info.size <= console::smallCopy
+                                 ? static_cast<std::size_t>(member.info.size) + 1
+                                 : archive::memberHeaderSize;
+    std::size_t have = 0;
+    while (have < archive::memberHeaderSize) {
+        const std::optional<std::size_t> got = member.file->readSome(run.first.data() + have, want - have);
+        if (!got) return std::nullopt;
+        if (*got == 0) break;
+        have += *got;
+    }
+    return have;
+}
+
 // Reads and checks the member's header, then copies the whole member to the
 // archive with its two-piece progress line.
 Outcome packMember(Packing& run, OpenMember& member, const std::string& path, const MemberKind& kind) {
-    const std::optional<archive::MemberHeaderBytes> header = archive::readMemberHeader(*member.file);
-    if (!header) return Failure{formatText(kind.shortHeader, path.c_str())};
-    const std::uint16_t version = archive::decodeMemberHeader(*header).version;
+    const std::optional<std::size_t> first = readFirst(run, member);
+    if (!first || *first < archive::memberHeaderSize) return Failure{formatText(kind.shortHeader, path.c_str())};
+    archive::MemberHeaderBytes header{};
+    std::memcpy(header.data(), run.first.data(), header.size());
+    const std::uint16_t version = archive::decodeMemberHeader(header).version;
     if (version < kind.minVersion) return Failure{formatText(kind.badVersion, unsigned{version}, path.c_str())};
 
     // A member that can't fit fails before any of it is copied.
-    if (run.payload + member.info.size > archive::maxPayload) return tooLargeFailure(path);
+    if (run.payload + std::max<std::uint64_t>(member.info.size, *first) > archive::maxPayload) {
+        return tooLargeFailure(path);
+    }
 
     run.transcript.say(formatText(kind.progress, path.c_str()));
     // A long copy shows its member's line while it runs.
     if (member.info.size > console::smallCopy) run.transcript.flush();
-    if (!run.out.write(header->data(), header->size())) return writeFailure(run);
-    run.payload += header->size();
+    if (!run.out.write(run.first.data(), *first)) return writeFailure(run);
+    run.payload += *first;
 
-    // One byte past the room left shows a member that grew while it was
-    // copied.
-    const std::uint64_t room = archive::maxPayload - run.payload;
-    const console::CopyResult copy =
-        console::copyBlocks(run.files, *member.file, run.out, room + 1, member.info.size - header->size(), run.buffer);
-    if (copy.status == console::CopyResult::Status::readError) return Failure{formatText(text::readError, path.c_str())};
-    if (copy.status == console::CopyResult::Status::writeError) return writeFailure(run);
-    if (copy.copied > room) return tooLargeFailure(path);
-    run.payload += copy.copied;
+    // A small member read whole ended short of what was asked.
+    const bool whole = member.info.size <= console::smallCopy && *first == member.info.size;
+    if (!whole) {
+        // One byte past the room left shows a member that grew while it was
+        // copied.
+        const std::uint64_t room = archive::maxPayload - run.payload;
+        const std::uint64_t expected = member.info.size - std::min<std::uint64_t>(member.info.size, *first);
+        const console::CopyResult copy = console::copyBlocks(*member.file, run.out, room + 1, expected);
+        if (copy.status == console::CopyResult::Status::readError) {
+            return Failure{formatText(text::readError, path.c_str())};
+        }
+        if (copy.status == console::CopyResult::Status::writeError) return writeFailure(run);
+        if (copy.copied > room) return tooLargeFailure(path);
+        run.payload += copy.copied;
+    }
     [[maybe_unused]] const bool closed = member.file->close();
     run.transcript.say(text::ok);
     return std::nullopt;
@@ -172,15 +205,16 @@ Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind
     return packMember(run, std::get<OpenMember>(member), path, kind);
 }
 
-// Records the end of the member just written in the end-offset table, which
+// Records where the next member starts, the end of the one just written, in
+// the table of member starts (offsetFooter once the last is in), which
 // grows 512 entries at a time.
-Outcome recordEnd(const Packing& run, std::vector<std::uint32_t>& memberEnds, std::size_t& capacity) {
-    memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
-    const std::size_t count = memberEnds.size() - 1;
+Outcome recordNextStart(const Packing& run, std::vector<std::uint32_t>& memberStarts, std::size_t& capacity) {
+    memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
+    const std::size_t count = memberStarts.size() - 1;
     if (count >= capacity) {
         capacity += 512;
         try {
-            memberEnds.reserve(capacity + 1);
+            memberStarts.reserve(capacity + 1);
         } catch (const std::bad_alloc&) {
             return Failure{formatText(text::noTableMemory, run.outFile.c_str())};
         }
@@ -251,9 +285,9 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
     if (!run.out.write(provisional.data(), provisional.size())) return writeFailure(run);
 
     std::size_t capacity = 512;
-    std::vector<std::uint32_t> memberEnds;
+    std::vector<std::uint32_t> memberStarts;
     try {
-        memberEnds.reserve(capacity + 1);
+        memberStarts.reserve(capacity + 1);
     } catch (const std::bad_alloc&) {
         return Failure{formatText(text::noTableMemory, paths.outFile.c_str())};
     }
@@ -263,9 +297,9 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
     fs::FileId indexId;
     fs::FileId routeId;
     if (Outcome failed = packMember(run, paths.indexFile, indexMember, indexId)) return failed;
-    memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
+    memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
     if (Outcome failed = packMember(run, paths.routeFile, routeMember, routeId)) return failed;
-    memberEnds.push_back(static_cast<std::uint32_t>(run.payload));
+    memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
 
     const std::optional<fs::Status> outStatus = archive.file().status();
     const std::optional<fs::FileId> outId = outStatus ? std::optional<fs::FileId>(outStatus->id) : std::nullopt;
@@ -282,15 +316,20 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
         if (member.info.id == indexId || member.info.id == routeId) continue;
         if (member.info.id == outId) return Failure{formatText(text::cantOpen, path.c_str())};
         if (Outcome failed = packMember(run, member, path, nm2Member)) return failed;
-        if (Outcome failed = recordEnd(run, memberEnds, capacity)) return failed;
+        if (Outcome failed = recordNextStart(run, memberStarts, capacity)) return failed;
     }
 
-    const std::uint32_t offsetFooter = memberEnds.back();
-    memberEnds.pop_back();
+    const std::uint32_t offsetFooter = memberStarts.back();
+    memberStarts.pop_back();
+    for (const std::uint32_t start : memberStarts) {
+        const archive::FooterEntryBytes entry = archive::encodeFooterEntry(start);
+        if (!run.out.write(entry.data(), entry.size())) return writeFailure(run);
+    }
     if (!run.out.flush()) return writeFailure(run);
-    if (!archive::writeFooter(archive.file(), memberEnds)) return writeFailure(run);
     if (!archive::writeFinalHeader(archive.file(), offsetFooter)) return writeFailure(run);
-    if (!archive.finish()) return writeFailure(run);
+    const std::uint64_t length = archive::archiveHeaderSize + std::uint64_t{offsetFooter} +
+                                 std::uint64_t{archive::footerEntrySize} * memberStarts.size();
+    if (!archive.finish(length)) return writeFailure(run);
     return std::nullopt;
 }
 

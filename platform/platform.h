@@ -145,22 +145,33 @@ std::optional<File> createFile(const std::string& path);
 // Cuts an existing file to 0 bytes by its path.
 bool emptyFile(const std::string& path);
 
-// createFile for the archive a run writes, registered in the same step, with
-// no moment for an interrupt in between, as the file an interrupt cuts to 0
-// bytes and deletes. It stays registered until forgetOutput or
+// Opens the archive a run writes, registered in the same step, with no
+// moment for an interrupt in between, as the file an interrupt cuts to 0
+// bytes and deletes. It is created when missing; the caller sets the final
+// length with truncate. On POSIX an existing file keeps its bytes until they
+// are written over: writing over a file in place spares the file system
+// freeing its blocks, waiting on their write-back and allocating them again. It stays registered until forgetOutput or
 // endInterrupts; closeOutput closes it, after which an interrupt reaches it
 // by its path.
 std::optional<File> createOutput(const std::string& path);
 bool closeOutput(File& output);
 void forgetOutput();
 
+// Creates a file for writing that must not exist yet. `existed` tells a name
+// already taken from any other failure.
+struct NewFile {
+    std::optional<File> file;
+    bool existed = false;
+};
+NewFile createNew(const std::string& path);
+
 // Moves up to `size` bytes from the current position of `source` to the
-// current position of `target` inside the kernel where the platform can.
-// `refused` covers every failure: the kernel may refuse for reasons of its
-// own (another file system, a size limit met before the source's end), so
-// the caller's buffered copy decides what really went wrong.
+// current position of `target` inside the kernel where the platform can,
+// without passing them through the program's memory.
 using KernelCopy = fs::KernelCopy;
 KernelCopy kernelCopy(File& source, File& target, std::size_t size);
+
+using fs::kernelPiece;
 
 // From now on SIGINT, SIGTERM, SIGHUP and SIGQUIT (or the console's break
 // keys and its closing) end the run at once: the output registered by

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstring>
@@ -427,7 +428,8 @@ bool File::close() {
 namespace {
 
 // Opens non-blocking, so that a FIFO can't hold the run, and keeps the file
-// only when it is a regular one.
+// only when it is a regular one. Reads of a regular file ignore the flag, so
+// only a file that is to be written has it cleared.
 std::optional<File> openRegular(const std::string& path, int flags, FileInfo* fileInfo) {
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return std::nullopt;
@@ -435,7 +437,7 @@ std::optional<File> openRegular(const std::string& path, int flags, FileInfo* fi
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     // Only O_NONBLOCK of the status flags that F_SETFL changes was set.
-    if (::fcntl(fd, F_SETFL, 0) != 0) return std::nullopt;
+    if ((flags & O_ACCMODE) != O_RDONLY && ::fcntl(fd, F_SETFL, 0) != 0) return std::nullopt;
     if (fileInfo != nullptr) *fileInfo = infoOf(info);
     return file;
 }
@@ -450,20 +452,79 @@ std::optional<File> createFile(const std::string& path) {
     return openRegular(path, O_RDWR | O_CREAT | O_TRUNC, nullptr);
 }
 
-KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
-    for (;;) {
-        const ssize_t moved = ::copy_file_range(fdOf(source), nullptr, fdOf(target), nullptr, size, 0);
-        if (moved > 0) return {KernelCopy::Status::copied, static_cast<std::size_t>(moved)};
-        if (moved == 0) return {KernelCopy::Status::endOfFile, 0};
-        if (errno != EINTR) return {KernelCopy::Status::refused, 0};
+NewFile createNew(const std::string& path) {
+    // A file made by this very call is a regular one.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return NewFile{std::nullopt, errno == EEXIST};
+    return NewFile{File(fd), false};
+}
+
+namespace {
+
+// The pipe through which kernelCopy moves bytes: filled from the source and
+// emptied into the target. Made on first use and kept for the run.
+struct CopyPipe {
+    int read = -1;
+    int write = -1;
+    std::size_t size = 0;
+
+    bool ready() {
+        if (read >= 0) return true;
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+        read = ends[0];
+        write = ends[1];
+        // A larger pipe moves a whole piece at once; the default serves too.
+        const int grown = ::fcntl(write, F_SETPIPE_SZ, static_cast<int>(kernelPiece));
+        const int current = grown > 0 ? grown : ::fcntl(write, F_GETPIPE_SZ);
+        size = current > 0 ? static_cast<std::size_t>(current) : 4096;
+        return true;
     }
+
+    // Bytes left in the pipe by a failed move must not reach another file.
+    void discard() {
+        ::close(read);
+        ::close(write);
+        read = write = -1;
+    }
+};
+
+CopyPipe copyPipe;
+
+bool refusedBySplice(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EXDEV; }
+
+}  // namespace
+
+KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
+    if (!copyPipe.ready()) return {KernelCopy::Status::refused, 0};
+    const std::size_t want = std::min({size, kernelPiece, copyPipe.size});
+    ssize_t filled = 0;
+    for (;;) {
+        filled = ::splice(fdOf(source), nullptr, copyPipe.write, nullptr, want, SPLICE_F_MOVE);
+        if (filled >= 0 || errno != EINTR) break;
+    }
+    if (filled == 0) return {KernelCopy::Status::endOfFile, 0};
+    if (filled < 0) {
+        return {refusedBySplice(errno) ? KernelCopy::Status::refused : KernelCopy::Status::readError, 0};
+    }
+    auto left = static_cast<std::size_t>(filled);
+    while (left > 0) {
+        const ssize_t emptied = ::splice(copyPipe.read, nullptr, fdOf(target), nullptr, left, SPLICE_F_MOVE);
+        if (emptied < 0 && errno == EINTR) continue;
+        if (emptied <= 0) {
+            copyPipe.discard();
+            return {KernelCopy::Status::writeError, 0};
+        }
+        left -= static_cast<std::size_t>(emptied);
+    }
+    return {KernelCopy::Status::copied, static_cast<std::size_t>(filled)};
 }
 
 bool emptyFile(const std::string& path) { return ::truncate(path.c_str(), 0) == 0; }
 
 std::optional<File> createOutput(const std::string& path) {
     const InterruptsHeld held;
-    std::optional<File> file = createFile(path);
+    std::optional<File> file = openRegular(path, O_RDWR | O_CREAT, nullptr);
     if (!file) return std::nullopt;
     outputPath = path;
     outputName.store(outputPath.c_str());

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 #include "console/copy.h"
@@ -9,149 +11,178 @@
 
 namespace {
 
+using console::BlockReader;
+using console::BlockWriter;
 using console::CopyResult;
 using testsupport::Bytes;
 
-// Runs every case with the kernel's copy and with the buffer alone.
-class CopyBlocks : public ::testing::TestWithParam<bool> {
-protected:
-    CopyBlocks() { buffer.kernelCopy = GetParam(); }
-
-    std::unique_ptr<fs::File> source(const Bytes& bytes) {
-        testsupport::writeFile(dir / "source", bytes);
-        return files.openRead(dir / "source", nullptr);
-    }
-    std::unique_ptr<fs::File> target() { return files.create(dir / "target"); }
-    Bytes written() { return testsupport::readFile(dir / "target"); }
-
-    fs::FileSystem& files = fs::hostFileSystem();
-    testsupport::ScratchDir dir;
-    console::CopyBuffer buffer;
-};
-
-TEST_P(CopyBlocks, CopiesMoreThanTheBufferHoldsFromTheCurrentPositions) {
-    const Bytes bytes = testsupport::memberBytes("ABCD", 16, 3 * console::CopyBuffer::defaultSize + 17);
-    const auto in = source(bytes);
-    const auto out = target();
-    ASSERT_TRUE(in->seek(5));
-    ASSERT_TRUE(out->write("xy", 2));
-    const CopyResult result = console::copyBlocks(files, *in, *out, console::noLimit, buffer);
-    EXPECT_EQ(result.status, CopyResult::Status::complete);
-    EXPECT_EQ(result.copied, bytes.size() - 5);
-    ASSERT_TRUE(out->close());
-    EXPECT_EQ(written(), "xy" + bytes.substr(5));
-}
-
-TEST_P(CopyBlocks, StopsAtTheLimitAndGoesOnFromThere) {
-    const Bytes bytes = testsupport::memberBytes("ABCD", 16, console::CopyBuffer::defaultSize + 100);
-    const auto in = source(bytes);
-    const auto out = target();
-    const std::uint64_t first = console::CopyBuffer::defaultSize + 1;
-    EXPECT_EQ(console::copyBlocks(files, *in, *out, first, buffer).copied, first);
-    EXPECT_EQ(console::copyBlocks(files, *in, *out, 0, buffer).copied, 0u);
-    // The rest ends before its limit: a short copy, not an error.
-    const CopyResult rest = console::copyBlocks(files, *in, *out, 1000, buffer);
-    EXPECT_EQ(rest.status, CopyResult::Status::complete);
-    EXPECT_EQ(rest.copied, bytes.size() - first);
-    ASSERT_TRUE(out->close());
-    EXPECT_EQ(written(), bytes);
-}
-
-TEST_P(CopyBlocks, ReportsWhichSideFailed) {
-    testsupport::writeFile(dir / "data", "some bytes");
-    // A descriptor opened for writing only can't be read, and the other way
-    // round.
-    const auto unreadable = fs::hostFile(platform::File(::open((dir / "data").c_str(), O_WRONLY)));
-    const auto readable = files.openRead(dir / "data", nullptr);
-    const auto out = target();
-    EXPECT_EQ(console::copyBlocks(files, *unreadable, *out, console::noLimit, buffer).status,
-              CopyResult::Status::readError);
-    const auto unwritable = files.openRead(dir / "target", nullptr);
-    EXPECT_EQ(console::copyBlocks(files, *readable, *unwritable, console::noLimit, buffer).status,
-              CopyResult::Status::writeError);
-}
-
-INSTANTIATE_TEST_SUITE_P(KernelAndBuffer, CopyBlocks, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "kernel" : "buffer"; });
-
-}  // namespace
-
-namespace {
+constexpr std::size_t block = BlockWriter::capacity;
 
 class CopyIntoWriter : public ::testing::Test {
 protected:
-    std::unique_ptr<fs::File> source(const std::string& name, const Bytes& bytes) {
+    platform::File source(const std::string& name, const Bytes& bytes) {
         testsupport::writeFile(dir / name, bytes);
-        return files.openRead(dir / name, nullptr);
+        return *platform::openRead(dir / name);
     }
 
-    fs::FileSystem& files = fs::hostFileSystem();
     testsupport::ScratchDir dir;
-    console::CopyBuffer buffer;
 };
 
-TEST_F(CopyIntoWriter, SmallMembersGatherAndLargeOnesGoFileToFile) {
-    const auto out = files.create(dir / "archive");
-    console::BlockWriter writer(*out);
-    Bytes expected;
-    // Small members fill the writer past its capacity; a large one in
-    // between flushes it first.
-    for (int i = 0; i < 40; ++i) {
-        const Bytes bytes = testsupport::memberBytes("SMAL", 16, i == 20 ? 3 * console::smallCopy : 40000,
-                                                     static_cast<unsigned>(i));
-        const auto in = source("m" + std::to_string(i), bytes);
-        const CopyResult copy = console::copyBlocks(files, *in, writer, console::noLimit, bytes.size(), buffer);
+TEST_F(CopyIntoWriter, MembersOfEverySizeComeOutInOrder) {
+    const auto out = fs::hostFile(*platform::createFile(dir / "archive"));
+    BlockWriter writer(*out);
+    Bytes expected = "head";
+    ASSERT_TRUE(writer.write("head", 4));
+    // Small members fill the writer past its capacity; larger ones cross
+    // several blocks, one of them (size 0 here) ending exactly at a block's
+    // end.
+    const std::size_t sizes[] = {40000, 3 * block + 17, 40000, 0, 2 * block, 6, 7};
+    for (std::size_t i = 0; i < std::size(sizes); ++i) {
+        const std::size_t size = sizes[i] != 0 ? sizes[i] : block - expected.size() % block;
+        const Bytes bytes = testsupport::memberBytes("SMAL", 16, size - 6, static_cast<unsigned>(i));
+        const auto in = fs::hostFile(source("m" + std::to_string(i), bytes));
+        const CopyResult copy = console::copyBlocks(*in, writer, console::noLimit, bytes.size());
         ASSERT_EQ(copy.status, CopyResult::Status::complete);
         ASSERT_EQ(copy.copied, bytes.size());
         expected += bytes;
     }
-    ASSERT_TRUE(writer.write("tail", 4));
     ASSERT_TRUE(writer.flush());
     ASSERT_TRUE(out->close());
-    EXPECT_EQ(testsupport::readFile(dir / "archive"), expected + "tail");
+    EXPECT_EQ(testsupport::readFile(dir / "archive"), expected);
 }
 
-TEST_F(CopyIntoWriter, AMemberThatGrewAfterOpeningIsCopiedWhole) {
-    const Bytes bytes = testsupport::memberBytes("GROW", 16, 5000);
-    const auto in = source("grown", bytes);
-    const auto out = files.create(dir / "archive");
-    console::BlockWriter writer(*out);
-    // Told the size it had before it grew, and a limit one byte short.
-    CopyResult copy = console::copyBlocks(files, *in, writer, console::noLimit, 100, buffer);
-    EXPECT_EQ(copy.copied, bytes.size());
-    ASSERT_TRUE(in->seek(0));
-    copy = console::copyBlocks(files, *in, writer, bytes.size() - 1, 100, buffer);
-    EXPECT_EQ(copy.copied, bytes.size() - 1);
-    ASSERT_TRUE(writer.flush());
-    ASSERT_TRUE(out->close());
-    EXPECT_EQ(testsupport::readFile(dir / "archive"), bytes + bytes.substr(0, bytes.size() - 1));
+TEST_F(CopyIntoWriter, SourceThatChangedSinceItWasOpened) {
+    struct Case {
+        const char* what;
+        std::size_t size;      // bytes the source holds
+        std::uint64_t expected;  // what it held when it was opened
+        std::uint64_t limit;
+        std::size_t copied;
+    };
+    const Case cases[] = {
+        {"grew, small", 5000, 100, console::noLimit, 5000},
+        {"grew, one byte past the limit", 5000, 100, 4999, 4999},
+        {"grew, large", 3 * block, block + 5, console::noLimit, 3 * block},
+        {"shrank, small", 100, 5000, console::noLimit, 100},
+        {"shrank, large", block + 3, 3 * block, console::noLimit, block + 3},
+    };
+    for (const Case& c : cases) {
+        const Bytes bytes = testsupport::memberBytes("CHNG", 16, c.size - 6);
+        const auto in = fs::hostFile(source("changed", bytes));
+        const auto out = fs::hostFile(*platform::createFile(dir / "archive"));
+        BlockWriter writer(*out);
+        const CopyResult copy = console::copyBlocks(*in, writer, c.limit, c.expected);
+        EXPECT_EQ(copy.status, CopyResult::Status::complete) << c.what;
+        EXPECT_EQ(copy.copied, c.copied) << c.what;
+        ASSERT_TRUE(writer.flush());
+        ASSERT_TRUE(out->close());
+        EXPECT_EQ(testsupport::readFile(dir / "archive"), bytes.substr(0, c.copied)) << c.what;
+    }
 }
 
-TEST_F(CopyIntoWriter, WriteFailureShowsAtTheFlush) {
-    testsupport::writeFile(dir / "archive", "");
-    const auto readOnly = files.openRead(dir / "archive", nullptr);
-    console::BlockWriter writer(*readOnly);
-    const auto in = source("small", testsupport::memberBytes("SMAL", 16, 10));
-    EXPECT_EQ(console::copyBlocks(files, *in, writer, console::noLimit, 16, buffer).status, CopyResult::Status::complete);
-    EXPECT_FALSE(writer.flush());
-}
-
-TEST(KernelCopy, AnotherFileSystemFallsBackToTheBuffer) {
-    // tmpfs and the test's own folder: the kernel refuses to copy across.
-    if (platform::pathKind("/dev/shm") != platform::PathKind::directory) GTEST_SKIP() << "no /dev/shm";
-    testsupport::ScratchDir dir;
-    const std::string shm = "/dev/shm/veskal-copy-test-" + std::to_string(::getpid());
-    const Bytes bytes = testsupport::memberBytes("XDEV", 16, 3 * console::CopyBuffer::defaultSize);
-    testsupport::writeFile(shm, bytes);
-    fs::FileSystem& files = fs::hostFileSystem();
-    const auto in = files.openRead(shm, nullptr);
-    const auto out = files.create(dir / "target");
-    console::CopyBuffer buffer;
-    const CopyResult copy = console::copyBlocks(files, *in, *out, console::noLimit, buffer);
-    ::unlink(shm.c_str());
+TEST_F(CopyIntoWriter, ShortReadsBeforeTheEndAreAskedAgain) {
+    // A pipe hands over what has arrived so far: the copy must read on until
+    // the end, not stop at the first read that returns less than it asked.
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const auto in = fs::hostFile(platform::File(ends[0]));
+    const Bytes bytes = testsupport::memberBytes("SHRT", 16, 3000);
+    std::thread feeder([&] {
+        for (std::size_t at = 0; at < bytes.size(); at += 1000) {
+            EXPECT_EQ(::write(ends[1], bytes.data() + at, std::min<std::size_t>(1000, bytes.size() - at)),
+                      static_cast<ssize_t>(std::min<std::size_t>(1000, bytes.size() - at)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::close(ends[1]);
+    });
+    const auto out = fs::hostFile(*platform::createFile(dir / "archive"));
+    BlockWriter writer(*out);
+    const CopyResult copy = console::copyBlocks(*in, writer, console::noLimit, bytes.size());
+    feeder.join();
     EXPECT_EQ(copy.status, CopyResult::Status::complete);
+    EXPECT_EQ(copy.copied, bytes.size());
+    ASSERT_TRUE(writer.flush());
     ASSERT_TRUE(out->close());
-    EXPECT_EQ(testsupport::readFile(dir / "target"), bytes);
+    EXPECT_EQ(testsupport::readFile(dir / "archive"), bytes);
 }
+
+TEST_F(CopyIntoWriter, FailuresAreReportedBySide) {
+    testsupport::writeFile(dir / "archive", "");
+    const auto readOnly = fs::hostFile(*platform::openRead(dir / "archive"));
+    // A small member waits in the writer: its failure shows at the flush.
+    {
+        BlockWriter writer(*readOnly);
+        const auto in = fs::hostFile(source("small", testsupport::memberBytes("SMAL", 16, 10)));
+        EXPECT_EQ(console::copyBlocks(*in, writer, console::noLimit, 16).status, CopyResult::Status::complete);
+        EXPECT_FALSE(writer.flush());
+    }
+    // A large one fails part-way, at its first full block.
+    {
+        BlockWriter writer(*readOnly);
+        const auto in = fs::hostFile(source("large", testsupport::memberBytes("LARG", 16, 2 * block)));
+        const CopyResult copy = console::copyBlocks(*in, writer, console::noLimit, 2 * block + 6);
+        EXPECT_EQ(copy.status, CopyResult::Status::writeError);
+        EXPECT_EQ(copy.copied, block);
+    }
+    // A descriptor opened for writing only can't be read.
+    const auto out = fs::hostFile(*platform::createFile(dir / "out"));
+    BlockWriter writer(*out);
+    const auto unreadable = fs::hostFile(platform::File(::open((dir / "archive").c_str(), O_WRONLY)));
+    EXPECT_EQ(console::copyBlocks(*unreadable, writer, console::noLimit, 0).status, CopyResult::Status::readError);
+}
+
+// Runs every case with the kernel's copy and with the reader's buffer alone.
+class CopyFromReader : public ::testing::TestWithParam<bool> {
+protected:
+    platform::File source(const Bytes& bytes) {
+        testsupport::writeFile(dir / "source", bytes);
+        return *platform::openRead(dir / "source");
+    }
+    Bytes copyTo(const std::string& name, BlockReader& reader, std::uint64_t length, std::uint64_t copied) {
+        const auto out = fs::hostFile(*platform::createNew(dir / name).file);
+        const CopyResult copy = console::copyBlocks(reader, *out, length);
+        EXPECT_EQ(copy.status, CopyResult::Status::complete) << name;
+        EXPECT_EQ(copy.copied, copied) << name;
+        EXPECT_TRUE(out->close());
+        return testsupport::readFile(dir / name);
+    }
+
+    testsupport::ScratchDir dir;
+};
+
+TEST_P(CopyFromReader, HeldBytesFirstThenTheRestInSequence) {
+    const Bytes bytes = testsupport::memberBytes("ABCD", 16, 3 * block + 100);
+    const auto in = fs::hostFile(source(bytes));
+    BlockReader reader(fs::hostFileSystem(), *in);
+    reader.kernelCopy = GetParam();
+    // Small members read ahead over 300 bytes; the next member starts inside
+    // what is held and runs on past it.
+    ASSERT_TRUE(reader.fill(10, 300));
+    EXPECT_EQ(reader.held(), 300u);
+    EXPECT_EQ(Bytes(reinterpret_cast<const char*>(reader.data()), 10), bytes.substr(0, 10));
+    reader.consume(10);
+    EXPECT_EQ(copyTo("large", reader, 2 * block, 2 * block), bytes.substr(10, 2 * block));
+    EXPECT_EQ(copyTo("empty", reader, 0, 0), "");
+    // The archive ends before the last length is reached: a short copy.
+    EXPECT_EQ(copyTo("short", reader, 2 * block, bytes.size() - 10 - 2 * block), bytes.substr(10 + 2 * block));
+}
+
+TEST_P(CopyFromReader, FailuresAreReportedBySide) {
+    testsupport::writeFile(dir / "data", testsupport::memberBytes("DATA", 16, 2 * block));
+    const auto unreadable = fs::hostFile(platform::File(::open((dir / "data").c_str(), O_WRONLY)));
+    BlockReader fromUnreadable(fs::hostFileSystem(), *unreadable);
+    fromUnreadable.kernelCopy = GetParam();
+    const auto out = fs::hostFile(*platform::createFile(dir / "target"));
+    EXPECT_EQ(console::copyBlocks(fromUnreadable, *out, 2 * block).status, CopyResult::Status::readError);
+
+    const auto readable = fs::hostFile(*platform::openRead(dir / "data"));
+    BlockReader fromReadable(fs::hostFileSystem(), *readable);
+    fromReadable.kernelCopy = GetParam();
+    const auto unwritable = fs::hostFile(*platform::openRead(dir / "target"));
+    EXPECT_EQ(console::copyBlocks(fromReadable, *unwritable, 2 * block).status, CopyResult::Status::writeError);
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelAndBuffer, CopyFromReader, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "kernel" : "buffer"; });
 
 }  // namespace

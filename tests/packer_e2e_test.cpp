@@ -113,23 +113,51 @@ TEST_F(Packer, FifosAndDanglingLinksOnADisk) {
 }
 
 TEST_F(Packer, FullDiskFailsTheRunAndRemovesTheArchive) {
-    writeFile(atlas + "/more.nm2", memberBytes("MORE", 16, 300000, 5));
-    const std::size_t payload = index.size() + route.size() + 300006;
+    // Large enough to reach the archive in several writes.
+    const Bytes more = memberBytes("MORE", 16, 3000000, 5);
+    writeFile(atlas + "/more.nm2", more);
+    const std::size_t payload = index.size() + route.size() + more.size();
+    const long long end = static_cast<long long>(12 + payload + 8);
     // Limits that stop the header, the index, the route file, the large
-    // member, and the footer.
-    for (const long long limit : {0LL, 11LL, 20LL, 12LL + 40, 12LL + 100, 12LL + 100000, static_cast<long long>(12 + payload)}) {
-        const RunResult run = packAtlas(testsupport::limitedTo(limit));
-        EXPECT_EQ(run.status, 1) << limit;
-        EXPECT_TRUE(run.err.ends_with(" Error write file " + out + ".\n")) << limit << run.err;
-        EXPECT_FALSE(testsupport::fileExists(out)) << limit;
+    // member at its first and a later write, and the footer; with no old
+    // archive and over an old archive longer than the limit.
+    for (const bool overwriting : {false, true}) {
+        for (const long long limit : {0LL, 11LL, 20LL, 12LL + 40, 12LL + 100, 12LL + 100000, 12LL + 2000000,
+                                      static_cast<long long>(12 + payload), end - 1}) {
+            if (overwriting) writeFile(out, Bytes(static_cast<std::size_t>(limit) + 1000, 'o'));
+            const RunResult run = packAtlas(testsupport::limitedTo(limit));
+            EXPECT_EQ(run.status, 1) << limit;
+            EXPECT_TRUE(run.err.ends_with(" Error write file " + out + ".\n")) << limit << run.err;
+            EXPECT_FALSE(testsupport::fileExists(out)) << limit;
+        }
     }
     // The last member ends exactly at the limit: only the footer fails.
     const RunResult footer = packAtlas(testsupport::limitedTo(static_cast<long long>(12 + payload)));
     EXPECT_EQ(footer.err, said({nti, routeFile, atlas + "/more.nm2"}) + " Error write file " + out + ".\n");
     const RunResult member = packAtlas(testsupport::limitedTo(12 + 100000));
     EXPECT_EQ(member.err, said({nti, routeFile}) + "   -   nm2 file [" + atlas + "/more.nm2] Error write file " + out + ".\n");
-    EXPECT_EQ(packAtlas(testsupport::limitedTo(static_cast<long long>(12 + payload + 7))).status, 1);
-    EXPECT_EQ(packAtlas(testsupport::limitedTo(static_cast<long long>(12 + payload + 8))).status, 0);
+    // The archive ends exactly at the limit, also over a longer old one.
+    const Bytes archive = archiveOf({index, route, more});
+    for (const bool overwriting : {false, true}) {
+        if (overwriting) writeFile(out, Bytes(static_cast<std::size_t>(end) + 1000, 'o'));
+        EXPECT_EQ(packAtlas(testsupport::limitedTo(end)).status, 0);
+        EXPECT_EQ(readFile(out), archive);
+    }
+}
+
+TEST_F(Packer, AnOldArchiveIsWrittenOverAndCutToTheNewLength) {
+    const Bytes archive = archiveOf({index, route});
+    // Longer, shorter and as long as the new archive.
+    for (const std::size_t oldSize : {std::size_t{5000000}, std::size_t{3}, archive.size()}) {
+        writeFile(out, Bytes(oldSize, 'o'));
+        fs::create_hard_link(out, dir / "other-name");
+        const RunResult run = packAtlas();
+        EXPECT_EQ(run.status, 0) << oldSize;
+        EXPECT_EQ(readFile(out), archive) << oldSize;
+        // The same file under its other name: written in place, not replaced.
+        EXPECT_EQ(readFile(dir / "other-name"), archive) << oldSize;
+        fs::remove(dir / "other-name");
+    }
 }
 
 TEST_F(Packer, PayloadBeyondFourGibibytesIsRefusedAtOnce) {

@@ -55,7 +55,7 @@ struct Extraction {
     Run& context;
     Archive& archive;
     const Destination& destination;
-    console::CopyBuffer buffer;
+    console::BlockReader in;
 };
 
 // Footer entries are counted in 32 bits.
@@ -146,39 +146,73 @@ Outcome checkIndex(Archive& archive) {
     return std::nullopt;
 }
 
-// Creates `fileName` and copies the next `length` bytes of the archive into
-// it, with the member's two-piece progress line.
-Outcome extractMember(Extraction& run, const std::string& fileName, const std::string& progress,
-                      std::uint64_t length) {
-    const auto memberFailure = [&](const char* format) { return Failure{formatText(format, fileName.c_str())}; };
-    // Creating a file empties it, so the archive itself is never a member
-    // file, whatever name reaches it.
+// Creates a member file. A name not taken yet is made new; a taken one is
+// emptied, unless it is the archive itself, whatever name reaches it.
+std::unique_ptr<fs::File> createMember(const Extraction& run, const std::string& fileName) {
     fs::FileSystem& files = run.context.files;
+    bool existed = false;
+    std::unique_ptr<fs::File> made = files.createNew(fileName, existed);
+    if (made || !existed) return made;
     const std::optional<fs::FileId>& archiveId = run.destination.archiveInFolder;
     if (archiveId) {
         const fs::Status existing = files.status(fileName);
-        if (existing.kind != fs::Kind::missing && existing.id == *archiveId) return memberFailure(text::notCreated);
+        if (existing.kind != fs::Kind::missing && existing.id == *archiveId) return nullptr;
     }
-    const std::unique_ptr<fs::File> member = files.create(fileName);
+    return files.create(fileName);
+}
+
+// Creates `fileName` and copies the next `length` bytes of the archive into
+// it, with the member's two-piece progress line. `ahead` is how far the
+// archive may be read ahead from the member's start: over the run of small
+// members that begins with it.
+Outcome extractMember(Extraction& run, const std::string& fileName, const std::string& progress,
+                      std::uint64_t length, std::uint64_t ahead) {
+    const auto memberFailure = [&](const char* format) { return Failure{formatText(format, fileName.c_str())}; };
+    const std::unique_ptr<fs::File> member = createMember(run, fileName);
     if (!member) return memberFailure(text::notCreated);
     run.context.transcript.say(progress);
-    // A long copy shows its member's line while it runs.
-    if (length > console::smallCopy) run.context.transcript.flush();
 
-    const console::CopyResult copy = console::copyBlocks(files, *run.archive.file, *member, length, run.buffer);
-    if (copy.status == console::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
-    if (copy.status == console::CopyResult::Status::writeError) return memberFailure(text::writeError);
-    // The size was checked, so an archive that ends early changed under us.
-    if (copy.copied < length) return archiveFailure(text::readError, run.archive);
+    if (length <= console::smallCopy) {
+        const auto size = static_cast<std::size_t>(length);
+        if (!run.in.fill(size, static_cast<std::size_t>(std::min<std::uint64_t>(ahead, console::BlockReader::capacity)))) {
+            return archiveFailure(text::readError, run.archive);
+        }
+        // The size was checked, so an archive that ends early changed under
+        // us.
+        if (run.in.held() < size) return archiveFailure(text::readError, run.archive);
+        if (!member->write(run.in.data(), size)) return memberFailure(text::writeError);
+        run.in.consume(size);
+    } else {
+        // A long copy shows its member's line while it runs.
+        run.context.transcript.flush();
+        const console::CopyResult copy = console::copyBlocks(run.in, *member, length);
+        if (copy.status == console::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
+        if (copy.status == console::CopyResult::Status::writeError) return memberFailure(text::writeError);
+        if (copy.copied < length) return archiveFailure(text::readError, run.archive);
+    }
     if (!member->close()) return memberFailure(text::writeError);
     run.context.transcript.say(text::ok);
     return std::nullopt;
 }
 
+// The bytes from the start of member m (0 the index, k + 1 nm2 member k) to
+// the end of the run of small members that begins with it, as far as the
+// reader holds; 0 when member m is large. Entry j of `memberStarts` is also
+// where member j ends.
+std::uint64_t smallRunFrom(const std::vector<std::uint32_t>& memberStarts, std::size_t m) {
+    std::uint64_t run = 0;
+    for (std::size_t j = m; j < memberStarts.size() && run < console::BlockReader::capacity; ++j) {
+        const std::uint64_t length = memberStarts[j] - (j == 0 ? 0 : memberStarts[j - 1]);
+        if (length > console::smallCopy) break;
+        run += length;
+    }
+    return run;
+}
+
 // Writes the index and then every nm2 member, reading the archive strictly
 // in sequence from the index on.
 Outcome extractMembers(Run& context, Archive& archive, const Destination& destination) {
-    Extraction run{context, archive, destination, {}};
+    Extraction run{context, archive, destination, console::BlockReader(context.files, *archive.file)};
     const char separator = fs::separatorOf(context.files.style());
     const std::vector<std::uint32_t>& starts = archive.memberStarts;
     const char* folderPath = destination.folderPath.c_str();
@@ -186,14 +220,18 @@ Outcome extractMembers(Run& context, Archive& archive, const Destination& destin
 
     const unsigned version = archive.indexVersion;
     const std::string indexName = formatText(text::indexFileName, folderPath, separator, version);
-    if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), starts.front())) {
+    if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), starts.front(),
+                                       smallRunFrom(starts, 0))) {
         return failed;
     }
     for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
         const auto number = static_cast<unsigned>(k);
         const std::string name = formatText(text::nm2FileName, folderPath, separator, baseName, number);
         const std::string progress = formatText(text::nm2Progress, number, baseName, number);
-        if (Outcome failed = extractMember(run, name, progress, starts[k + 1] - starts[k])) return failed;
+        if (Outcome failed = extractMember(run, name, progress, starts[k + 1] - starts[k],
+                                           smallRunFrom(starts, k + 1))) {
+            return failed;
+        }
     }
     return std::nullopt;
 }
