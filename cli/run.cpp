@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "console/frame.h"
+#include "cli/frame.h"
 #include "platform/platform.h"
 
 namespace cli {
@@ -12,10 +12,10 @@ namespace {
 // Whether the run goes on to a job after saying what it must say first.
 template <typename Job>
 const Job* jobToRun(const Program& program, const CommandLine<Job>& line, console::Transcript& transcript) {
-    transcript.say(console::unknownOptionsText(line.unknown));
-    transcript.say(console::bannerText());
+    transcript.say(cli::unknownOptionsText(line.unknown));
+    transcript.say(cli::bannerText());
     const Job* job = std::get_if<Job>(&line.action);
-    if (job == nullptr) transcript.say(console::usageText(program.path, program.usage));
+    if (job == nullptr) transcript.say(cli::usageText(program.path, program.usage));
     return job;
 }
 

@@ -13,7 +13,7 @@
 #include <variant>
 
 #include "cli/command_line.h"
-#include "console/frame.h"
+#include "cli/frame.h"
 #include "fs/paths.h"
 
 namespace {
@@ -74,7 +74,7 @@ void checkCommandLine(const std::vector<std::string>& arguments, cli::OptionStyl
 
     std::string lines;
     for (const std::string& argument : packUnknown) lines += "unknown option " + argument + "\n";
-    require(console::unknownOptionsText(pack.unknown) == lines, "unknown option lines");
+    require(cli::unknownOptionsText(pack.unknown) == lines, "unknown option lines");
 }
 
 bool isSeparator(char c, fs::PathStyle style) { return c == '/' || (style == fs::PathStyle::windows && c == '\\'); }

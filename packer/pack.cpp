@@ -9,10 +9,10 @@
 #include <variant>
 #include <vector>
 
-#include "archive/io.h"
-#include "archive/records.h"
+#include "format/io.h"
+#include "format/records.h"
 #include "cli/command_line.h"
-#include "console/copy.h"
+#include "fs/copy.h"
 #include "console/failure.h"
 #include "console/text.h"
 #include "console/transcript.h"
@@ -109,11 +109,11 @@ struct Packing {
     console::Transcript& transcript;
     PartialArchive& archive;
     const std::string& outFile;
-    console::BlockWriter out;
+    fs::BlockWriter out;
     std::uint64_t payload = 0;  // bytes of members written so far
     // A small member's bytes, read in one go and checked before they join
     // the archive.
-    console::Block first{console::smallCopy + 1};
+    fs::Block first{fs::smallCopy + 1};
 };
 
 Failure writeFailure(const Packing& run) { return Failure{formatText(text::writeError, run.outFile.c_str())}; }
@@ -143,7 +143,7 @@ std::optional<fs::FileId> idOf(fs::FileSystem& files, const std::string& path) {
 // one read where the file allows, a larger one at least its header. nullopt
 // on a read error.
 std::optional<std::size_t> readFirst(Packing& run, OpenMember& member) {
-    const std::size_t want = member.info.size <= console::smallCopy
+    const std::size_t want = member.info.size <= fs::smallCopy
                                  ? static_cast<std::size_t>(member.info.size) + 1
                                  : archive::memberHeaderSize;
     std::size_t have = 0;
@@ -173,22 +173,22 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
 
     run.transcript.say(formatText(kind.progress, path.c_str()));
     // A long copy shows its member's line while it runs.
-    if (member.info.size > console::smallCopy) run.transcript.flush();
+    if (member.info.size > fs::smallCopy) run.transcript.flush();
     if (!run.out.write(run.first.data(), *first)) return writeFailure(run);
     run.payload += *first;
 
     // A small member read whole ended short of what was asked.
-    const bool whole = member.info.size <= console::smallCopy && *first == member.info.size;
+    const bool whole = member.info.size <= fs::smallCopy && *first == member.info.size;
     if (!whole) {
         // One byte past the room left shows a member that grew while it was
         // copied.
         const std::uint64_t room = archive::maxPayload - run.payload;
         const std::uint64_t expected = member.info.size - std::min<std::uint64_t>(member.info.size, *first);
-        const console::CopyResult copy = console::copyBlocks(*member.file, run.out, room + 1, expected);
-        if (copy.status == console::CopyResult::Status::readError) {
+        const fs::CopyResult copy = fs::copyBlocks(*member.file, run.out, room + 1, expected);
+        if (copy.status == fs::CopyResult::Status::readError) {
             return Failure{formatText(text::readError, path.c_str())};
         }
-        if (copy.status == console::CopyResult::Status::writeError) return writeFailure(run);
+        if (copy.status == fs::CopyResult::Status::writeError) return writeFailure(run);
         if (copy.copied > room) return tooLargeFailure(path);
         run.payload += copy.copied;
     }
@@ -279,7 +279,7 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
     std::unique_ptr<fs::File> created = files.createOutput(paths.outFile);
     if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
     PartialArchive archive(files, transcript, std::move(created), paths.outFile, madeThroughLink);
-    Packing run{files, transcript, archive, paths.outFile, console::BlockWriter(archive.file())};
+    Packing run{files, transcript, archive, paths.outFile, fs::BlockWriter(archive.file())};
 
     const archive::ArchiveHeaderBytes provisional = archive::encodeArchiveHeader(archive::ArchiveHeader{});
     if (!run.out.write(provisional.data(), provisional.size())) return writeFailure(run);

@@ -1,6 +1,6 @@
 #include "cli/run.h"
-#include "console/arguments.h"
-#include "console/frame.h"
+#include "cli/arguments.h"
+#include "cli/frame.h"
 #include "console/text.h"
 #include "fs/host_file_system.h"
 #include "unpacker/messages.h"
@@ -11,12 +11,12 @@ int main(int argc, char** argv) {
     // Without its standard streams safe, a run could write its messages into
     // a file it writes; it says nothing then, having nowhere to say it.
     if (!platform::startProcess()) return 1;
-    const console::Arguments arguments(argc, argv);
+    const cli::Arguments arguments(argc, argv);
     const cli::Program program{arguments.count() > 0 ? arguments.vector()[0] : "", unpacker::text::usage,
                                unpacker::text::interrupted};
     console::Transcript& transcript = console::terminal();
     const int status = cli::run<cli::UnpackJob>(
-        program, cli::readUnpackCommandLine(cli::operandsOf(arguments.count(), arguments.vector()), console::optionStyle()),
+        program, cli::readUnpackCommandLine(cli::operandsOf(arguments.count(), arguments.vector()), cli::optionStyle()),
         transcript, [&](const cli::UnpackJob& job) { return unpacker::unpack(job, fs::hostFileSystem(), transcript); });
     // Everything said reaches the stream before the exit, whatever the
     // platform does with what is left at exit.

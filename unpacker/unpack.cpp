@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "archive/io.h"
-#include "archive/records.h"
-#include "console/copy.h"
+#include "format/io.h"
+#include "format/records.h"
+#include "fs/copy.h"
 #include "console/failure.h"
 #include "console/text.h"
 #include "console/transcript.h"
 #include "unpacker/folder.h"
-#include "unpacker/footer.h"
+#include "format/footer.h"
 #include "unpacker/messages.h"
 
 namespace unpacker {
@@ -55,7 +55,7 @@ struct Extraction {
     Run& context;
     Archive& archive;
     const Destination& destination;
-    console::BlockReader in;
+    fs::BlockReader in;
 };
 
 // Footer entries are counted in 32 bits.
@@ -87,9 +87,9 @@ Outcome readMemberStarts(Run& run, Archive& archive) {
     const std::optional<std::uint64_t> fileSize = archive.file->seekEnd();
     if (!fileSize) return archiveFailure(text::seekEnd, archive);
     run.transcript.say(formatText(text::fileSize, *fileSize));
-    if (!membersFit(*fileSize, archive.offsetFooter)) return archiveFailure(text::badFileSize, archive);
+    if (!archive::membersFit(*fileSize, archive.offsetFooter)) return archiveFailure(text::badFileSize, archive);
 
-    const std::uint64_t footerSize = footerSizeOf(*fileSize, archive.offsetFooter);
+    const std::uint64_t footerSize = archive::footerSizeOf(*fileSize, archive.offsetFooter);
     run.transcript.say(formatText(text::footerSize, footerSize));
     // A file large enough to claim more entries than 32 bits count is
     // refused like one that claims none.
@@ -104,13 +104,13 @@ Outcome readMemberStarts(Run& run, Archive& archive) {
     // the part of it read before it is refused, and a huge one is refused
     // at its first wrong entry. A footer cut short is reported as short
     // whatever its entries are, as reading all of it first would.
-    const bool complete = footerComplete(*fileSize, archive.offsetFooter, footerSize);
-    FooterOrder order{archive.offsetFooter, 0};
+    const bool complete = archive::footerComplete(*fileSize, archive.offsetFooter, footerSize);
+    archive::FooterOrder order{archive.offsetFooter, 0};
     std::vector<std::uint32_t> piece;
     for (std::uint64_t done = 0; done < footerSize;) {
         const auto now = static_cast<std::uint32_t>(std::min(footerPiece, footerSize - done));
         if (!archive::readFooter(*archive.file, now, piece)) return archiveFailure(text::shortFooter, archive);
-        if (!continuesInOrder(order, piece)) {
+        if (!archive::continuesInOrder(order, piece)) {
             return archiveFailure(complete ? text::invalidFooter : text::shortFooter, archive);
         }
         // The table has room for every entry found in order so far, and one
@@ -172,9 +172,9 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
     if (!member) return memberFailure(text::notCreated);
     run.context.transcript.say(progress);
 
-    if (length <= console::smallCopy) {
+    if (length <= fs::smallCopy) {
         const auto size = static_cast<std::size_t>(length);
-        if (!run.in.fill(size, static_cast<std::size_t>(std::min<std::uint64_t>(ahead, console::BlockReader::capacity)))) {
+        if (!run.in.fill(size, static_cast<std::size_t>(std::min<std::uint64_t>(ahead, fs::BlockReader::capacity)))) {
             return archiveFailure(text::readError, run.archive);
         }
         // The size was checked, so an archive that ends early changed under
@@ -185,9 +185,9 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
     } else {
         // A long copy shows its member's line while it runs.
         run.context.transcript.flush();
-        const console::CopyResult copy = console::copyBlocks(run.in, *member, length);
-        if (copy.status == console::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
-        if (copy.status == console::CopyResult::Status::writeError) return memberFailure(text::writeError);
+        const fs::CopyResult copy = fs::copyBlocks(run.in, *member, length);
+        if (copy.status == fs::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
+        if (copy.status == fs::CopyResult::Status::writeError) return memberFailure(text::writeError);
         if (copy.copied < length) return archiveFailure(text::readError, run.archive);
     }
     if (!member->close()) return memberFailure(text::writeError);
@@ -201,9 +201,9 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
 // where member j ends.
 std::uint64_t smallRunFrom(const std::vector<std::uint32_t>& memberStarts, std::size_t m) {
     std::uint64_t run = 0;
-    for (std::size_t j = m; j < memberStarts.size() && run < console::BlockReader::capacity; ++j) {
+    for (std::size_t j = m; j < memberStarts.size() && run < fs::BlockReader::capacity; ++j) {
         const std::uint64_t length = memberStarts[j] - (j == 0 ? 0 : memberStarts[j - 1]);
-        if (length > console::smallCopy) break;
+        if (length > fs::smallCopy) break;
         run += length;
     }
     return run;
@@ -212,7 +212,7 @@ std::uint64_t smallRunFrom(const std::vector<std::uint32_t>& memberStarts, std::
 // Writes the index and then every nm2 member, reading the archive strictly
 // in sequence from the index on.
 Outcome extractMembers(Run& context, Archive& archive, const Destination& destination) {
-    Extraction run{context, archive, destination, console::BlockReader(context.files, *archive.file)};
+    Extraction run{context, archive, destination, fs::BlockReader(context.files, *archive.file)};
     const char separator = fs::separatorOf(context.files.style());
     const std::vector<std::uint32_t>& starts = archive.memberStarts;
     const char* folderPath = destination.folderPath.c_str();

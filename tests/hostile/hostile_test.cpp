@@ -16,7 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "console/frame.h"
+#include "cli/frame.h"
 #include "console/text.h"
 #include "support/archives.h"
 #include "support/paused.h"
@@ -99,7 +99,7 @@ protected:
     Measured unpack() const { return measured(UNVESKAL_PATH, {archive}, testsupport::timeoutAfter(60)); }
 
     std::string start() const {
-        return console::bannerText() + "NM3 file name : " + archive + "\nFolder path   : " + folder + "\n";
+        return cli::bannerText() + "NM3 file name : " + archive + "\nFolder path   : " + folder + "\n";
     }
     static std::string sizeLine(std::uint64_t fileSize) {
         return formatText("Check NM3 tag - Ok\n - fileSize = [0x%08llx]\n", static_cast<unsigned long long>(fileSize));
@@ -218,7 +218,7 @@ protected:
     }
 
     std::string start() const {
-        return console::bannerText() + " - working Dir: " + dir.path() + "\n - atlas Dir  : " + atlas +
+        return cli::bannerText() + " - working Dir: " + dir.path() + "\n - atlas Dir  : " + atlas +
                "\n - indexFile: " + atlas + "/atlas.nti\n - routeFile: " + atlas + "/route.nm2\n - outFile  : " + out +
                "\n";
     }

@@ -11,7 +11,7 @@
 #include <map>
 #include <random>
 
-#include "console/frame.h"
+#include "cli/frame.h"
 #include "support/archives.h"
 #include "support/run.h"
 #include "support/scratch.h"
@@ -124,7 +124,7 @@ protected:
     // The packer's transcript up to its file lines, run from the scratch
     // folder.
     std::string packStart(const std::string& atlasDir) const {
-        return console::bannerText() + " - working Dir: " + win(base) + "\n - atlas Dir  : " + atlasDir + "\n";
+        return cli::bannerText() + " - working Dir: " + win(base) + "\n - atlas Dir  : " + atlasDir + "\n";
     }
     std::string packStart(const std::string& atlasDir, const std::string& index, const std::string& route,
                           const std::string& out) const {
@@ -137,7 +137,7 @@ protected:
 
     // The unpacker's transcript up to its member lines.
     static std::string unpackStart(const std::string& operand, const std::string& folder) {
-        return console::bannerText() + "NM3 file name : " + operand + "\nFolder path   : " + folder + "\n";
+        return cli::bannerText() + "NM3 file name : " + operand + "\nFolder path   : " + folder + "\n";
     }
     static std::string unpackChecks(std::size_t fileSize, unsigned footerSize) {
         char size[32];
@@ -232,15 +232,15 @@ TEST_F(Wine, SlashStartsOptionsAndAsksForHelp) {
     const RunResult help = veskal({"-x", "/?", "-i:atlas.nti"});
     EXPECT_EQ(help.status, 1);
     EXPECT_EQ(help.out, "");
-    EXPECT_EQ(help.err, "unknown option -x\n" + console::bannerText() + packerUsage);
+    EXPECT_EQ(help.err, "unknown option -x\n" + cli::bannerText() + packerUsage);
 
     const RunResult unpackHelp = unveskal({"/h", "west.nm3"});
     EXPECT_EQ(unpackHelp.status, 1);
-    EXPECT_EQ(unpackHelp.err, console::bannerText() + unpackerUsage);
+    EXPECT_EQ(unpackHelp.err, cli::bannerText() + unpackerUsage);
 
     const RunResult noArchive = unveskal({"/q"});
     EXPECT_EQ(noArchive.status, 1);
-    EXPECT_EQ(noArchive.err, "unknown option /q\n" + console::bannerText() + unpackerUsage);
+    EXPECT_EQ(noArchive.err, "unknown option /q\n" + cli::bannerText() + unpackerUsage);
 }
 
 TEST_F(Wine, MissingOptionsAndOptionsAfterTheFolder) {
@@ -260,7 +260,7 @@ TEST_F(Wine, MissingOptionsAndOptionsAfterTheFolder) {
     // Without a folder the atlas is the working directory.
     const RunResult noOut = veskal({"-I:atlas.nti", "/R:route.nm2"}, atlas);
     EXPECT_EQ(noOut.status, 1);
-    EXPECT_EQ(noOut.err, console::bannerText() + " - working Dir: " + a + "\n - atlas Dir  : " + a +
+    EXPECT_EQ(noOut.err, cli::bannerText() + " - working Dir: " + a + "\n - atlas Dir  : " + a +
                              "\n Error: You must have -o: parameter\n");
     EXPECT_FALSE(testsupport::fileExists(base + "/out.nm3"));
 }
@@ -488,11 +488,11 @@ TEST_F(Wine, HelpUnknownOptionsAndEmptyValues) {
         const RunResult run = veskal(args);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, console::bannerText() + packerUsage) << args.front();
+        EXPECT_EQ(run.err, cli::bannerText() + packerUsage) << args.front();
     }
     const RunResult unknown = veskal({"-", "-?"});
     EXPECT_EQ(unknown.status, 1);
-    EXPECT_EQ(unknown.err, "unknown option -\n" + console::bannerText() + packerUsage);
+    EXPECT_EQ(unknown.err, "unknown option -\n" + cli::bannerText() + packerUsage);
 
     // An empty value is no value.
     const RunResult empty = veskal({"-i:", "-r:r", "-o:x"});
@@ -769,11 +769,11 @@ TEST_F(Wine, UnpackerOptionsAndFolderNames) {
         const RunResult run = unveskal(args);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err, console::bannerText() + unpackerUsage) << (args.empty() ? "no arguments" : args.front());
+        EXPECT_EQ(run.err, cli::bannerText() + unpackerUsage) << (args.empty() ? "no arguments" : args.front());
     }
     RunResult run = unveskal({"-", "-i:west.nti"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "unknown option -\nunknown option -i:west.nti\n" + console::bannerText() + unpackerUsage);
+    EXPECT_EQ(run.err, "unknown option -\nunknown option -i:west.nti\n" + cli::bannerText() + unpackerUsage);
     EXPECT_FALSE(fs::exists(base + "/west.nm2"));
 
     // Unknown options are reported and those after the operand never seen.

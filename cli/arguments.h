@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace console {
+namespace cli {
 
 // The arguments in the platform's form turned into UTF-8, held for the run.
 class Arguments {
@@ -18,4 +18,4 @@ private:
     std::vector<const char*> pointers_;
 };
 
-}  // namespace console
+}  // namespace cli

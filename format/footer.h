@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace unpacker {
+namespace archive {
 
 // Whether the file has room for the header, the members and at least one
 // byte after them.
@@ -32,4 +32,4 @@ struct FooterOrder {
 // Whether `starts`, the next entries of the footer, keep it in order.
 bool continuesInOrder(FooterOrder& order, const std::vector<std::uint32_t>& starts);
 
-}  // namespace unpacker
+}  // namespace archive

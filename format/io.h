@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "archive/records.h"
+#include "format/records.h"
 #include "fs/file_system.h"
 
 namespace archive {

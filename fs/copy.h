@@ -7,7 +7,7 @@
 
 #include "fs/file_system.h"
 
-namespace console {
+namespace fs {
 
 inline constexpr std::uint64_t noLimit = std::numeric_limits<std::uint64_t>::max();
 
@@ -109,4 +109,4 @@ private:
 // of `length` only where the source ends.
 CopyResult copyBlocks(BlockReader& source, fs::File& target, std::uint64_t length);
 
-}  // namespace console
+}  // namespace fs

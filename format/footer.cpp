@@ -1,8 +1,8 @@
-#include "unpacker/footer.h"
+#include "format/footer.h"
 
-#include "archive/records.h"
+#include "format/records.h"
 
-namespace unpacker {
+namespace archive {
 
 bool membersFit(std::uint64_t fileSize, std::uint32_t offsetFooter) {
     return fileSize > archive::archiveHeaderSize && fileSize - archive::archiveHeaderSize > offsetFooter;
@@ -24,4 +24,4 @@ bool continuesInOrder(FooterOrder& order, const std::vector<std::uint32_t>& star
     return true;
 }
 
-}  // namespace unpacker
+}  // namespace archive

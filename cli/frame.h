@@ -7,7 +7,7 @@
 
 #include "cli/command_line.h"
 
-namespace console {
+namespace cli {
 
 // "unknown option %s\n" lines for the arguments a scan didn't know.
 std::string unknownOptionsText(const std::vector<std::string>& unknown);
@@ -21,4 +21,4 @@ std::string bannerText();
 // `programPath` through its two leading "%s%s".
 std::string usageText(std::string_view programPath, const char* usageFormat);
 
-}  // namespace console
+}  // namespace cli

@@ -1,13 +1,15 @@
-#include "console/frame.h"
+#include "cli/frame.h"
 
 #include "console/text.h"
 #include "platform/platform.h"
 
-namespace console {
+namespace cli {
 
 std::string unknownOptionsText(const std::vector<std::string>& unknown) {
     std::string text;
-    for (const std::string& argument : unknown) text += formatText("unknown option %s\n", argument.c_str());
+    for (const std::string& argument : unknown) {
+        text += console::formatText("unknown option %s\n", argument.c_str());
+    }
     return text;
 }
 
@@ -16,15 +18,16 @@ cli::OptionStyle optionStyle() {
 }
 
 std::string bannerText() {
-    return formatText("\n\n%s\n%s: %s\n\n", "NM3 atlas archive packer and unpacker", "Research version", "0.2.3");
+    return console::formatText("\n\n%s\n%s: %s\n\n", "NM3 atlas archive packer and unpacker", "Research version",
+                               "0.2.3");
 }
 
 std::string usageText(std::string_view programPath, const char* usageFormat) {
     const platform::PathParts parts = platform::splitPath(programPath);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    return formatText(usageFormat, parts.name.c_str(), parts.ext.c_str());
+    return console::formatText(usageFormat, parts.name.c_str(), parts.ext.c_str());
 #pragma GCC diagnostic pop
 }
 
-}  // namespace console
+}  // namespace cli

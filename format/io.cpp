@@ -1,4 +1,4 @@
-#include "archive/io.h"
+#include "format/io.h"
 
 namespace archive {
 

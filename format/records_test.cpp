@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "archive/io.h"
-#include "archive/records.h"
+#include "format/io.h"
+#include "format/records.h"
 #include "fs/memory_file_system.h"
 #include "support/scratch.h"
 

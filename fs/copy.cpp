@@ -1,10 +1,10 @@
-#include "console/copy.h"
+#include "fs/copy.h"
 
 #include <algorithm>
 #include <cstring>
 
 
-namespace console {
+namespace fs {
 
 namespace {
 
@@ -125,4 +125,4 @@ CopyResult copyBlocks(BlockReader& source, fs::File& target, std::uint64_t lengt
     return result;
 }
 
-}  // namespace console
+}  // namespace fs

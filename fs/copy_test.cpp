@@ -5,15 +5,15 @@
 #include <thread>
 #include <unistd.h>
 
-#include "console/copy.h"
+#include "fs/copy.h"
 #include "fs/host_file_system.h"
 #include "support/scratch.h"
 
 namespace {
 
-using console::BlockReader;
-using console::BlockWriter;
-using console::CopyResult;
+using fs::BlockReader;
+using fs::BlockWriter;
+using fs::CopyResult;
 using testsupport::Bytes;
 
 constexpr std::size_t block = BlockWriter::capacity;
@@ -41,7 +41,7 @@ TEST_F(CopyIntoWriter, MembersOfEverySizeComeOutInOrder) {
         const std::size_t size = sizes[i] != 0 ? sizes[i] : block - expected.size() % block;
         const Bytes bytes = testsupport::memberBytes("SMAL", 16, size - 6, static_cast<unsigned>(i));
         const auto in = fs::hostFile(source("m" + std::to_string(i), bytes));
-        const CopyResult copy = console::copyBlocks(*in, writer, console::noLimit, bytes.size());
+        const CopyResult copy = fs::copyBlocks(*in, writer, fs::noLimit, bytes.size());
         ASSERT_EQ(copy.status, CopyResult::Status::complete);
         ASSERT_EQ(copy.copied, bytes.size());
         expected += bytes;
@@ -60,18 +60,18 @@ TEST_F(CopyIntoWriter, SourceThatChangedSinceItWasOpened) {
         std::size_t copied;
     };
     const Case cases[] = {
-        {"grew, small", 5000, 100, console::noLimit, 5000},
+        {"grew, small", 5000, 100, fs::noLimit, 5000},
         {"grew, one byte past the limit", 5000, 100, 4999, 4999},
-        {"grew, large", 3 * block, block + 5, console::noLimit, 3 * block},
-        {"shrank, small", 100, 5000, console::noLimit, 100},
-        {"shrank, large", block + 3, 3 * block, console::noLimit, block + 3},
+        {"grew, large", 3 * block, block + 5, fs::noLimit, 3 * block},
+        {"shrank, small", 100, 5000, fs::noLimit, 100},
+        {"shrank, large", block + 3, 3 * block, fs::noLimit, block + 3},
     };
     for (const Case& c : cases) {
         const Bytes bytes = testsupport::memberBytes("CHNG", 16, c.size - 6);
         const auto in = fs::hostFile(source("changed", bytes));
         const auto out = fs::hostFile(*platform::createFile(dir / "archive"));
         BlockWriter writer(*out);
-        const CopyResult copy = console::copyBlocks(*in, writer, c.limit, c.expected);
+        const CopyResult copy = fs::copyBlocks(*in, writer, c.limit, c.expected);
         EXPECT_EQ(copy.status, CopyResult::Status::complete) << c.what;
         EXPECT_EQ(copy.copied, c.copied) << c.what;
         ASSERT_TRUE(writer.flush());
@@ -97,7 +97,7 @@ TEST_F(CopyIntoWriter, ShortReadsBeforeTheEndAreAskedAgain) {
     });
     const auto out = fs::hostFile(*platform::createFile(dir / "archive"));
     BlockWriter writer(*out);
-    const CopyResult copy = console::copyBlocks(*in, writer, console::noLimit, bytes.size());
+    const CopyResult copy = fs::copyBlocks(*in, writer, fs::noLimit, bytes.size());
     feeder.join();
     EXPECT_EQ(copy.status, CopyResult::Status::complete);
     EXPECT_EQ(copy.copied, bytes.size());
@@ -113,14 +113,14 @@ TEST_F(CopyIntoWriter, FailuresAreReportedBySide) {
     {
         BlockWriter writer(*readOnly);
         const auto in = fs::hostFile(source("small", testsupport::memberBytes("SMAL", 16, 10)));
-        EXPECT_EQ(console::copyBlocks(*in, writer, console::noLimit, 16).status, CopyResult::Status::complete);
+        EXPECT_EQ(fs::copyBlocks(*in, writer, fs::noLimit, 16).status, CopyResult::Status::complete);
         EXPECT_FALSE(writer.flush());
     }
     // A large one fails part-way, at its first full block.
     {
         BlockWriter writer(*readOnly);
         const auto in = fs::hostFile(source("large", testsupport::memberBytes("LARG", 16, 2 * block)));
-        const CopyResult copy = console::copyBlocks(*in, writer, console::noLimit, 2 * block + 6);
+        const CopyResult copy = fs::copyBlocks(*in, writer, fs::noLimit, 2 * block + 6);
         EXPECT_EQ(copy.status, CopyResult::Status::writeError);
         EXPECT_EQ(copy.copied, block);
     }
@@ -128,7 +128,7 @@ TEST_F(CopyIntoWriter, FailuresAreReportedBySide) {
     const auto out = fs::hostFile(*platform::createFile(dir / "out"));
     BlockWriter writer(*out);
     const auto unreadable = fs::hostFile(platform::File(::open((dir / "archive").c_str(), O_WRONLY)));
-    EXPECT_EQ(console::copyBlocks(*unreadable, writer, console::noLimit, 0).status, CopyResult::Status::readError);
+    EXPECT_EQ(fs::copyBlocks(*unreadable, writer, fs::noLimit, 0).status, CopyResult::Status::readError);
 }
 
 // Runs every case with the kernel's copy and with the reader's buffer alone.
@@ -140,7 +140,7 @@ protected:
     }
     Bytes copyTo(const std::string& name, BlockReader& reader, std::uint64_t length, std::uint64_t copied) {
         const auto out = fs::hostFile(*platform::createNew(dir / name).file);
-        const CopyResult copy = console::copyBlocks(reader, *out, length);
+        const CopyResult copy = fs::copyBlocks(reader, *out, length);
         EXPECT_EQ(copy.status, CopyResult::Status::complete) << name;
         EXPECT_EQ(copy.copied, copied) << name;
         EXPECT_TRUE(out->close());
@@ -173,13 +173,13 @@ TEST_P(CopyFromReader, FailuresAreReportedBySide) {
     BlockReader fromUnreadable(fs::hostFileSystem(), *unreadable);
     fromUnreadable.kernelCopy = GetParam();
     const auto out = fs::hostFile(*platform::createFile(dir / "target"));
-    EXPECT_EQ(console::copyBlocks(fromUnreadable, *out, 2 * block).status, CopyResult::Status::readError);
+    EXPECT_EQ(fs::copyBlocks(fromUnreadable, *out, 2 * block).status, CopyResult::Status::readError);
 
     const auto readable = fs::hostFile(*platform::openRead(dir / "data"));
     BlockReader fromReadable(fs::hostFileSystem(), *readable);
     fromReadable.kernelCopy = GetParam();
     const auto unwritable = fs::hostFile(*platform::openRead(dir / "target"));
-    EXPECT_EQ(console::copyBlocks(fromReadable, *unwritable, 2 * block).status, CopyResult::Status::writeError);
+    EXPECT_EQ(fs::copyBlocks(fromReadable, *unwritable, 2 * block).status, CopyResult::Status::writeError);
 }
 
 INSTANTIATE_TEST_SUITE_P(KernelAndBuffer, CopyFromReader, ::testing::Bool(),
