@@ -16,17 +16,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cli/frame.h"
-#include "console/text.h"
 #include "support/archives.h"
 #include "support/paused.h"
 #include "support/run.h"
 #include "support/scratch.h"
+#include "support/transcripts.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using console::formatText;
+// printf-style text for expected output, written here rather than taken
+// from the programs.
+template <typename... Values>
+std::string formatText(const char* format, Values... values) {
+    const int length = std::snprintf(nullptr, 0, format, values...);
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, values...);
+    return text;
+}
 using testsupport::archiveOf;
 using testsupport::Bytes;
 using testsupport::headerOf;
@@ -99,7 +106,7 @@ protected:
     Measured unpack() const { return measured(UNVESKAL_PATH, {archive}, testsupport::timeoutAfter(60)); }
 
     std::string start() const {
-        return cli::bannerText() + "NM3 file name : " + archive + "\nFolder path   : " + folder + "\n";
+        return testsupport::banner + "NM3 file name : " + archive + "\nFolder path   : " + folder + "\n";
     }
     static std::string sizeLine(std::uint64_t fileSize) {
         return formatText("Check NM3 tag - Ok\n - fileSize = [0x%08llx]\n", static_cast<unsigned long long>(fileSize));
@@ -218,7 +225,7 @@ protected:
     }
 
     std::string start() const {
-        return cli::bannerText() + " - working Dir: " + dir.path() + "\n - atlas Dir  : " + atlas +
+        return testsupport::banner + " - working Dir: " + dir.path() + "\n - atlas Dir  : " + atlas +
                "\n - indexFile: " + atlas + "/atlas.nti\n - routeFile: " + atlas + "/route.nm2\n - outFile  : " + out +
                "\n";
     }
