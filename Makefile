@@ -24,8 +24,8 @@ test:
 clean:
 	rm -rf $(BUILD)
 
-# Windows: both pairs of console programs cross-built with mingw-w64, each
-# pair's end-to-end tests under Wine, and the packages.
+# Windows: both pairs of console programs cross-built with mingw-w64, the
+# table of end-to-end cases run against each pair under Wine, and the packages.
 WIN64 := $(BUILD)/win64
 WIN32 := $(BUILD)/win32
 WINE := $(BUILD)/wine
@@ -39,16 +39,16 @@ windows:
 
 test-windows: windows
 	cmake -S . -B $(WINE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVESKAL_WERROR=ON -DVESKAL_WINE_TESTS=ON -DVESKAL_WINDOWS_BUILD=$(abspath $(WIN64))
-	cmake --build $(WINE) -j $(JOBS) --target wine_e2e_tests
+	cmake --build $(WINE) -j $(JOBS) --target e2e_tests
 	cd $(WINE) && ctest --output-on-failure -L wine
 
 # The same cases against the 32-bit pair, in a Wine prefix made afresh: one
 # made before 32-bit programs could run has no working 32-bit side.
 test-windows32: windows
-	tests/windows/check-wine32
+	tests/e2e/check-wine32
 	cmake -S . -B $(WINE32) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DVESKAL_WERROR=ON -DVESKAL_WINE_TESTS=ON -DVESKAL_WINDOWS_BUILD=$(abspath $(WIN32))
-	cmake --build $(WINE32) -j $(JOBS) --target wine_e2e_tests
-	rm -rf $(WINE32)/tests/windows/wineprefix $(WINE32)/tests/windows/wineprefix.log
+	cmake --build $(WINE32) -j $(JOBS) --target e2e_tests
+	rm -rf $(WINE32)/tests/e2e/wineprefix $(WINE32)/tests/e2e/wineprefix.log
 	cd $(WINE32) && ctest --output-on-failure -L wine
 
 package: release windows

@@ -33,7 +33,7 @@ bool packedBefore(const std::string& left, const std::string& right) {
     return a != b ? a < b : left < right;
 }
 
-Files snapshot(const std::string& dir) {
+Files snapshot(const std::string& dir, std::uintmax_t largeFile) {
     Files files;
     if (!fs::exists(dir)) return files;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
@@ -44,6 +44,8 @@ Files snapshot(const std::string& dir) {
             files[name] = "<dir>";
         } else if (entry.is_fifo()) {
             files[name] = "<fifo>";
+        } else if (entry.file_size() > largeFile) {
+            files[name] = "<" + std::to_string(entry.file_size()) + " bytes>";
         } else {
             files[name] = readFile(entry.path());
         }

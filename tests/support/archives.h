@@ -25,9 +25,10 @@ bool packedBefore(const std::string& left, const std::string& right);
 
 // Entries below a folder by relative path: a file by its bytes, a directory
 // as "<dir>", a FIFO as "<fifo>", a link as "-> " and its target (links are
-// not followed). A missing folder gives none.
+// not followed), a file larger than `largeFile` bytes by its size alone. A
+// missing folder gives none.
 using Files = std::map<std::string, Bytes>;
-Files snapshot(const std::string& dir);
+Files snapshot(const std::string& dir, std::uintmax_t largeFile = UINTMAX_MAX);
 
 // What tells two sets of entries apart, by name and size; empty when they
 // are equal.
