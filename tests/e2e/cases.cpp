@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <random>
 
 #include "e2e/case.h"
 #include "support/archives.h"
+#include "support/transcripts.h"
 
 namespace e2e {
 
@@ -18,12 +20,9 @@ using testsupport::headerOf;
 using testsupport::memberBytes;
 using testsupport::u32le;
 
-// --- The model of the programs' transcripts ---
+// --- The programs' transcripts, from the shared model of what they say ---
 
-const std::string banner = "\n\nNM3 atlas archive packer and unpacker\nResearch version: 0.2.3\n\n";
-const std::string packerUsage =
-    banner + "usage:\n veskal{.exe} [ -? | -h | -i:indexfile.nti -r:routefile.nm2 -o:outfile.nm3 [foldername] ]\n\n";
-const std::string unpackerUsage = banner + "usage:\n unveskal{.exe} [ -? | -h | filename.nm3 ]\n\n";
+using testsupport::banner;
 
 // `name` in the folder `dir`, a placeholder or a Windows path.
 std::string in(const std::string& dir, const std::string& name) {
@@ -32,25 +31,27 @@ std::string in(const std::string& dir, const std::string& name) {
 }
 
 std::string packerStart(const std::string& atlas, const std::string& workingDir = "{}") {
-    return banner + " - working Dir: " + workingDir + "\n - atlas Dir  : " + atlas + "\n";
+    return banner + testsupport::packerSaid(workingDir, atlas);
+}
+// A run from the case's folder: the atlas, its index, route and output
+// named, and a finished line for the first `done` of `members` (the index,
+// the route file, the further files in order).
+std::string packerSays(const std::string& atlas, const std::string& out, const std::vector<std::string>& members,
+                       std::size_t done) {
+    std::vector<std::string> packed;
+    for (std::size_t i = 0; i < done; ++i) packed.push_back(in(atlas, members[i]));
+    return banner + testsupport::packerSaid("{}", atlas, {in(atlas, members[0]), in(atlas, members[1]), out}, packed);
 }
 std::string packerNames(const std::string& atlas, const std::string& index, const std::string& route,
-                        const std::string& out) {
-    return packerStart(atlas) + " - indexFile: " + in(atlas, index) + "\n - routeFile: " + in(atlas, route) +
-           "\n - outFile  : " + out + "\n";
-}
-std::string indexOk(const std::string& atlas, const std::string& index = "atlas.nti") {
-    return "   -   nti file [" + in(atlas, index) + "] - Ok\n";
-}
-std::string routeOk(const std::string& atlas, const std::string& route = "route.nm2") {
-    return "   - route file [" + in(atlas, route) + "] - Ok\n";
+                        const std::string& out, std::size_t done = 0) {
+    return packerSays(atlas, out, {index, route}, done);
 }
 // A pack that went through: `further` are the members after the route, in order.
 std::string packs(const std::string& atlas, const std::string& index, const std::string& route,
                   const std::string& out, const std::vector<std::string>& further = {}) {
-    std::string text = packerNames(atlas, index, route, out) + indexOk(atlas, index) + routeOk(atlas, route);
-    for (const std::string& name : further) text += "   -   nm2 file [" + in(atlas, name) + "] - Ok\n";
-    return text;
+    std::vector<std::string> members{index, route};
+    members.insert(members.end(), further.begin(), further.end());
+    return packerSays(atlas, out, members, members.size());
 }
 // The usual names: the index atlas.nti, the route route.nm2.
 std::string packs(const std::string& atlas, const std::string& out, const std::vector<std::string>& further = {}) {
@@ -58,54 +59,32 @@ std::string packs(const std::string& atlas, const std::string& out, const std::v
 }
 
 std::string unpackerStart(const std::string& operand, const std::string& folder) {
-    return banner + "NM3 file name : " + operand + "\nFolder path   : " + folder + "\n";
+    return banner + testsupport::unpackerNamed(operand, folder);
 }
-std::string sizeChecked(std::uint64_t fileSize) {
-    char size[32];
-    std::snprintf(size, sizeof size, "%08llx", static_cast<unsigned long long>(fileSize));
-    return "Check NM3 tag - Ok\n - fileSize = [0x" + std::string(size) + "]\n";
-}
-std::string checks(std::uint64_t fileSize, std::uint64_t count) {
-    return sizeChecked(fileSize) + " - footerSize (count) = [" + std::to_string(count) + "]\n";
-}
-unsigned versionOf(const Bytes& index) {
-    return static_cast<unsigned char>(index[4]) | static_cast<unsigned>(static_cast<unsigned char>(index[5])) << 8;
-}
-std::string indexName(const Bytes& index) {
-    char name[32];
-    std::snprintf(name, sizeof name, "index.%03u.nti", versionOf(index));
-    return name;
-}
-std::string memberName(const std::string& name, std::size_t k) {
-    char number[32];
-    std::snprintf(number, sizeof number, "_%05zu.nm2", k);
-    return name + number;
+std::string checks(std::uint64_t fileSize, std::optional<std::uint64_t> count) {
+    return testsupport::unpackerSizes(fileSize, count);
 }
 // The lines of the index and of the first `done` further members of an
 // archive named `name`.
 std::string memberLines(const std::string& name, const Bytes& index, std::size_t done) {
-    std::string text = "   - nti file [" + indexName(index) + "] - Ok\n";
-    for (std::size_t k = 0; k < done; ++k) {
-        char number[32];
-        std::snprintf(number, sizeof number, "#%05zu", k);
-        text += "   - nm2 file " + std::string(number) + " [" + memberName(name, k) + "] - Ok\n";
-    }
-    return text;
+    std::vector<Bytes> members(done + 1);
+    members[0] = index;
+    return testsupport::extractedLines(members, name);
 }
 // An unpack of the archive of `members` (the index first) that went through.
 std::string unpacks(const std::string& operand, const std::string& folder, const std::string& name,
                     const std::vector<Bytes>& members, std::uint64_t fileSize = 0) {
     if (fileSize == 0) fileSize = archiveOf(members).size();
     return unpackerStart(operand, folder) + checks(fileSize, members.size() - 1) +
-           memberLines(name, members[0], members.size() - 1);
+           testsupport::extractedLines(members, name);
 }
 // The files that unpack leaves in `folder`.
 std::vector<Entry> unpacked(const std::string& folder, const std::string& name, const std::vector<Bytes>& members) {
-    std::vector<Entry> files{dir(folder), file(folder + "/" + indexName(members[0]), members[0])};
-    for (std::size_t k = 1; k < members.size(); ++k) {
-        files.push_back(file(folder + "/" + memberName(name, k - 1), members[k]));
+    std::vector<Entry> entries;
+    for (const auto& [path, bytes] : testsupport::extractedFiles(folder, members, name)) {
+        entries.push_back(bytes == "<dir>" ? dir(path) : file(path, bytes));
     }
-    return files;
+    return entries;
 }
 
 // --- The atlases and archives the cases start from ---
@@ -141,11 +120,12 @@ Case unpackFails(std::string name, const Bytes& bytes, const std::string& rest) 
 }
 
 // A pack that fails at a member's header; an older archive goes with it.
-Case headerFails(std::string name, const std::string& member, const Bytes& bytes, const std::string& rest) {
+Case headerFails(std::string name, const std::string& member, const Bytes& bytes, std::size_t done,
+                 const std::string& rest) {
     return {.name = std::move(name),
             .setup = atlas({file("atlas/" + member, bytes), file("out.nm3", older)}),
             .args = {"-i:atlas.nti", "-r:route.nm2", "-o:{out.nm3}", "{atlas}"}, .status = 1,
-            .err = packerNames("{atlas}", "atlas.nti", "route.nm2", "{out.nm3}") + rest, .changes = {gone("out.nm3")}};
+            .err = packerNames("{atlas}", "atlas.nti", "route.nm2", "{out.nm3}", done) + rest, .changes = {gone("out.nm3")}};
 }
 
 // A pack refused because its output names one of its inputs.
@@ -230,10 +210,15 @@ const std::vector<Entry> beyondTwoGibibytes = atlas({sparse("atlas/big.nm2", mem
 }  // namespace
 
 std::vector<Case> cases() {
+    const std::string packerUsage =
+        banner + "usage:\n veskal{.exe} [ -? | -h | -i:indexfile.nti -r:routefile.nm2 -o:outfile.nm3 [foldername] ]\n\n";
+    const std::string unpackerUsage = banner + "usage:\n unveskal{.exe} [ -? | -h | filename.nm3 ]\n\n";
     const Bytes workedIndex("NIDX\x3a\0ab", 8), workedRoute("ROUT\x10\0wxyz", 10), workedMore("MORE\x10\0z", 7);
     const Bytes worked("GNM3\0\0\0\0\x19\0\0\0NIDX\x3a\0abROUT\x10\0wxyzMORE\x10\0z\x08\0\0\0\x12\0\0\0", 45);
     const std::vector<std::string> usual{"-i:atlas.nti", "-r:route.nm2", "-o:{out.nm3}", "{atlas}"};
-    const std::string names = packerNames("{atlas}", "atlas.nti", "route.nm2", "{out.nm3}");
+    const auto usualNames = [](std::size_t done) {
+        return packerNames("{atlas}", "atlas.nti", "route.nm2", "{out.nm3}", done);
+    };
     const Bytes a = memberBytes("AAAA", 17, 7), lowerA = memberBytes("aaaa", 18, 0);
     const Bytes other = memberBytes("NIDX", 99, 3);
     const Bytes greek = memberBytes("ELLA", 16, 21, 3), tokyo = memberBytes("TKYO", 17, 22, 4);
@@ -366,7 +351,7 @@ std::vector<Case> cases() {
          .args = {"-i:atlas.nti", "-r:route.nm2", "-o:{out.nm3}", "plain.nm2"}, .status = 1,
          .err = packerStart("{plain.nm2}") + " This path is NOT directory: {plain.nm2}\n"},
         {.name = "MissingIndex", .setup = {file("atlas/route.nm2", route)}, .args = usual, .status = 1,
-         .err = names + " Error: Can't access file: {atlas/atlas.nti}\n"},
+         .err = usualNames(0) + " Error: Can't access file: {atlas/atlas.nti}\n"},
         {.name = "MissingRouteLeavesAnOlderArchive", .setup = atlas({file("out.nm3", older)}),
          .args = {"-i:atlas.nti", "-r:none.nm2", "-o:out.nm3", "{atlas}"}, .status = 1,
          .err = packerNames("{atlas}", "atlas.nti", "none.nm2", "{out.nm3}") + " Error: Can't access file: {atlas/none.nm2}\n"},
@@ -377,28 +362,28 @@ std::vector<Case> cases() {
         {.name = "FolderNamedAsTheRouteRemovesTheOlderArchive",
          .setup = atlas({dir("atlas/folder.nm2"), file("out.nm3", older)}),
          .args = {"-i:atlas.nti", "-r:folder.nm2", "-o:out.nm3", "{atlas}"}, .status = 1,
-         .err = packerNames("{atlas}", "atlas.nti", "folder.nm2", "{out.nm3}") + indexOk("{atlas}") +
+         .err = packerNames("{atlas}", "atlas.nti", "folder.nm2", "{out.nm3}", 1) +
                 " Error open file {atlas/folder.nm2}.\n", .changes = {gone("out.nm3")}},
         {.name = "OldMemberVersionLeavesAnotherNameOfTheOutputEmpty",
          .setup = atlas({file("atlas/old.nm2", memberBytes("OLD0", 15, 4)), file("out.nm3", older),
                          hardLink("other-name.nm3", "out.nm3")}), .args = usual, .status = 1,
-         .err = names + indexOk("{atlas}") + routeOk("{atlas}") + " Non valid version [0xf] route file [{atlas/old.nm2}].\n",
+         .err = usualNames(2) + " Non valid version [0xf] route file [{atlas/old.nm2}].\n",
          .changes = {gone("out.nm3"), file("other-name.nm3", "")}},
-        headerFails("ShortIndexHeader", "atlas.nti", Bytes("NIDX\x3a", 5), " Error read nti header file {atlas/atlas.nti}.\n"),
-        headerFails("OldIndexVersion", "atlas.nti", memberBytes("NIDX", 57, 10),
+        headerFails("ShortIndexHeader", "atlas.nti", Bytes("NIDX\x3a", 5), 0, " Error read nti header file {atlas/atlas.nti}.\n"),
+        headerFails("OldIndexVersion", "atlas.nti", memberBytes("NIDX", 57, 10), 0,
                     " Non valid version [0x39] index file [{atlas/atlas.nti}].\n"),
-        headerFails("EmptyRoute", "route.nm2", Bytes(), indexOk("{atlas}") + " Error read nm2 header file {atlas/route.nm2}.\n"),
-        headerFails("OldRouteVersion", "route.nm2", memberBytes("RRRR", 15, 10),
-                    indexOk("{atlas}") + " Non valid version [0xf] route file [{atlas/route.nm2}].\n"),
-        headerFails("ShortMemberHeader", "x.nm2", Bytes("XXXX\x10", 5),
-                    indexOk("{atlas}") + routeOk("{atlas}") + " Error read nm2 header file {atlas/x.nm2}.\n"),
+        headerFails("EmptyRoute", "route.nm2", Bytes(), 1, " Error read nm2 header file {atlas/route.nm2}.\n"),
+        headerFails("OldRouteVersion", "route.nm2", memberBytes("RRRR", 15, 10), 1,
+                    " Non valid version [0xf] route file [{atlas/route.nm2}].\n"),
+        headerFails("ShortMemberHeader", "x.nm2", Bytes("XXXX\x10", 5), 2,
+                    " Error read nm2 header file {atlas/x.nm2}.\n"),
         {.name = "PayloadBeyondFourGibibytesIsRefusedAtOnce",
          .setup = atlas({sparse("atlas/big.nm2", memberBytes("BIGG", 16, 0), limit + 1 - index.size() - route.size())}),
          .args = usual, .status = 1,
-         .err = names + indexOk("{atlas}") + routeOk("{atlas}") + " Error archive exceeds 4 GiB file {atlas/big.nm2}.\n"},
+         .err = usualNames(2) + " Error archive exceeds 4 GiB file {atlas/big.nm2}.\n"},
         {.name = "RouteAloneBeyondFourGibibytesIsRefusedFirst",
          .setup = atlas({sparse("atlas/route.nm2", route, 5 * limit), file("atlas/more.nm2", more)}), .args = usual,
-         .status = 1, .err = names + indexOk("{atlas}") + " Error archive exceeds 4 GiB file {atlas/route.nm2}.\n"},
+         .status = 1, .err = usualNames(1) + " Error archive exceeds 4 GiB file {atlas/route.nm2}.\n"},
 
         // --- An output that names an input ---
         outputIsAnInput("OutputThatIsTheIndex", Only::both, {}, "{atlas/atlas.nti}", "{atlas/atlas.nti}", "{atlas/atlas.nti}"),
@@ -521,9 +506,9 @@ std::vector<Case> cases() {
         unpackFails("FooterEntryCutShort", members + entry.substr(0, 3),
                     checks(pair.size() - 1, 1) + " Error read footer file {west.nm3}.\n"),
         unpackFails("NoBytesAfterTheMembers", members,
-                    sizeChecked(members.size()) + " Error get filesize file {west.nm3}.\n"),
+                    checks(members.size(), std::nullopt) + " Error get filesize file {west.nm3}.\n"),
         unpackFails("FewerBytesThanTheMembersNeed", headerOf(0xFFFFFFFF) + index + route + entry,
-                    sizeChecked(pair.size()) + " Error get filesize file {west.nm3}.\n"),
+                    checks(pair.size(), std::nullopt) + " Error get filesize file {west.nm3}.\n"),
         unpackFails("OneByteIsNoEntry", members + entry.substr(0, 1),
                     checks(pair.size() - 3, 0) + " Error calculate footerSize file {west.nm3}.\n"),
         unpackFails("TwoBytesAreNoEntry", members + entry.substr(0, 2),
@@ -610,7 +595,7 @@ std::vector<Case> cases() {
          .setup = atlas({file("atlas/\xff.nm2", memberBytes("BADN", 16, 3)), file("atlas/\xfe.nm2", memberBytes("BADN", 16, 3)),
                          file("atlas/\xfd.nm2", memberBytes("BADN", 16, 3))}),
          .args = {"-i:atlas.nti", "-r:route.nm2", "-o:out.nm3", "{atlas}"}, .status = 1,
-         .err = names + indexOk("{atlas}") + routeOk("{atlas}") + " Error open file {atlas/\xef\xbf\xbd.nm2}.\n"},
+         .err = usualNames(2) + " Error open file {atlas/\xef\xbf\xbd.nm2}.\n"},
         // Two file systems that number their files alike: Wine gives both the
         // serial 0, and the first files made in each have the same numbers.
         {.name = "FilesOnFileSystemsThatNumberAlikeAreToldApart", .only = Only::wine,
