@@ -1,6 +1,7 @@
 #include "cli/frame.h"
 
 #include "console/text.h"
+#include "fs/host_file_system.h"
 #include "platform/platform.h"
 
 namespace cli {
@@ -23,7 +24,7 @@ std::string bannerText() {
 }
 
 std::string usageText(std::string_view programPath, const char* usageFormat) {
-    const platform::PathParts parts = platform::splitPath(programPath);
+    const fs::PathParts parts = fs::splitPath(programPath, fs::hostFileSystem().style());
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     return console::formatText(usageFormat, parts.name.c_str(), parts.ext.c_str());

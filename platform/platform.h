@@ -49,21 +49,6 @@ std::optional<std::string> currentDir();
 // place the path.
 std::string fullPath(std::string_view path, std::string_view workingDir);
 
-// True for a path that fullPath doesn't need the working directory for.
-bool isAbsolute(std::string_view path);
-
-// True for a path that names a file-system root, from which no trailing
-// separator can be removed.
-bool isRoot(std::string_view path);
-
-struct PathParts {
-    std::string drive;
-    std::string dir;   // up to and including the last separator
-    std::string name;  // file name without extension
-    std::string ext;   // from the last '.' of the file name on, or empty
-};
-PathParts splitPath(std::string_view path);
-
 enum class PathKind { missing, directory, other };
 // What `path` names, links followed.
 PathKind pathKind(const std::string& path);

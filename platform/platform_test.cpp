@@ -9,29 +9,6 @@
 
 namespace {
 
-TEST(FullPath, ResolvesLexicallyFromTheWorkingDir) {
-    EXPECT_EQ(platform::fullPath("atlas", "/home/u"), "/home/u/atlas");
-    EXPECT_EQ(platform::fullPath("./a/../b/./c", "/w"), "/w/b/c");
-    EXPECT_EQ(platform::fullPath("../../../x", "/w/y"), "/x");
-    EXPECT_EQ(platform::fullPath("/data//atlas/", "/w"), "/data/atlas/");
-    EXPECT_EQ(platform::fullPath("/", "/w"), "/");
-    EXPECT_EQ(platform::fullPath("..", "/"), "/");
-    EXPECT_EQ(platform::fullPath("", "/w/v"), "/w/v");
-    EXPECT_EQ(platform::fullPath("a b/-c", "/w"), "/w/a b/-c");
-}
-
-TEST(SplitPath, KeepsTheLastDotAsExtension) {
-    const platform::PathParts parts = platform::splitPath("/data/west.v2.nm3");
-    EXPECT_EQ(parts.drive, "");
-    EXPECT_EQ(parts.dir, "/data/");
-    EXPECT_EQ(parts.name, "west.v2");
-    EXPECT_EQ(parts.ext, ".nm3");
-    EXPECT_EQ(platform::splitPath("west").name, "west");
-    EXPECT_EQ(platform::splitPath("west").ext, "");
-    EXPECT_EQ(platform::splitPath("/a.b/west").ext, "");
-    EXPECT_EQ(platform::splitPath("/dir/").name, "");
-}
-
 TEST(FileIdentity, FollowsLinksAndSeesThroughOtherNames) {
     testsupport::ScratchDir dir;
     testsupport::writeFile(dir / "a", "x");

@@ -196,57 +196,7 @@ std::optional<std::string> currentDir() {
 }
 
 std::string fullPath(std::string_view path, std::string_view workingDir) {
-    std::string joined;
-    if (isAbsolute(path)) {
-        joined = path;
-    } else {
-        joined = workingDir;
-        joined += '/';
-        joined += path;
-    }
-    const bool trailing = !path.empty() && path.back() == '/';
-
-    std::vector<std::string_view> parts;
-    std::string_view rest = joined;
-    while (!rest.empty()) {
-        const std::size_t cut = rest.find('/');
-        const std::string_view part = rest.substr(0, cut);
-        rest = cut == std::string_view::npos ? std::string_view{} : rest.substr(cut + 1);
-        if (part.empty() || part == ".") continue;
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-            continue;
-        }
-        parts.push_back(part);
-    }
-
-    std::string result;
-    for (const std::string_view part : parts) {
-        result += '/';
-        result += part;
-    }
-    if (result.empty() || trailing) result += '/';
-    return result;
-}
-
-bool isAbsolute(std::string_view path) { return !path.empty() && path.front() == '/'; }
-
-bool isRoot(std::string_view path) { return path == "/"; }
-
-PathParts splitPath(std::string_view path) {
-    PathParts parts;
-    const std::size_t slash = path.rfind('/');
-    const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
-    parts.dir = path.substr(0, nameStart);
-    const std::string_view fileName = path.substr(nameStart);
-    const std::size_t dot = fileName.rfind('.');
-    if (dot == std::string_view::npos) {
-        parts.name = fileName;
-    } else {
-        parts.name = fileName.substr(0, dot);
-        parts.ext = fileName.substr(dot);
-    }
-    return parts;
+    return fs::lexicalFullPath(path, workingDir, fs::PathStyle::posix);
 }
 
 PathKind pathKind(const std::string& path) {
@@ -296,7 +246,8 @@ LinkChain followLinks(const std::string& path) {
         if (length <= 0 || static_cast<std::size_t>(length) >= to.size()) break;
         to.resize(static_cast<std::size_t>(length));
         chain.links.push_back(idOf(info));
-        chain.target = isAbsolute(to) ? to : splitPath(chain.target).dir + to;
+        const fs::PathStyle style = fs::PathStyle::posix;
+        chain.target = fs::isAbsolute(to, style) ? to : fs::splitPath(chain.target, style).dir + to;
     }
     return chain;
 }

@@ -230,6 +230,12 @@ std::optional<std::string> currentDir() {
     return result;
 }
 
+namespace {
+
+bool isAbsolute(std::string_view path) { return fs::isAbsolute(path, fs::PathStyle::windows); }
+
+}  // namespace
+
 std::string fullPath(std::string_view path, std::string_view workingDir) {
     std::string joined;
     if (isAbsolute(path)) {
@@ -262,27 +268,6 @@ std::string fullPath(std::string_view path, std::string_view workingDir) {
     std::string result = utf8(full);
     if (!isAbsolute(result)) return {};
     return result;
-}
-
-bool isAbsolute(std::string_view path) {
-    if (hasDrive(path)) return path.size() > 2 && isSeparator(path[2]);
-    return path.size() > 1 && isSeparator(path[0]) && isSeparator(path[1]);
-}
-
-bool isRoot(std::string_view path) { return path.size() == 1 && isSeparator(path.front()); }
-
-PathParts splitPath(std::string_view path) {
-    const std::wstring name = wide(path);
-    // Room for the whole path in every part, and at least for a drive.
-    const std::size_t room = name.size() + 4;
-    std::wstring drive(room, L'\0');
-    std::wstring dir(room, L'\0');
-    std::wstring file(room, L'\0');
-    std::wstring ext(room, L'\0');
-    if (::_wsplitpath_s(name.c_str(), drive.data(), room, dir.data(), room, file.data(), room, ext.data(), room) != 0) {
-        return PathParts{{}, {}, std::string(path), {}};
-    }
-    return PathParts{utf8(drive.c_str()), utf8(dir.c_str()), utf8(file.c_str()), utf8(ext.c_str())};
 }
 
 PathKind pathKind(const std::string& path) {
