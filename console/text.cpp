@@ -24,10 +24,6 @@ std::string formatText(const char* format, ...) {
     return text;
 }
 
-void say(const std::string& text) { platform::writeError(text); }
-
-void flushSaid() { platform::flushErrors(); }
-
 namespace {
 
 class Terminal : public Transcript {

@@ -23,16 +23,6 @@ std::optional<MemberHeaderBytes> readMemberHeader(fs::File& member) {
     return bytes;
 }
 
-bool writeFooter(fs::File& archive, const std::vector<std::uint32_t>& memberStarts) {
-    std::vector<unsigned char> bytes;
-    bytes.reserve(memberStarts.size() * footerEntrySize);
-    for (const std::uint32_t start : memberStarts) {
-        const FooterEntryBytes entry = encodeFooterEntry(start);
-        bytes.insert(bytes.end(), entry.begin(), entry.end());
-    }
-    return archive.write(bytes.data(), bytes.size());
-}
-
 bool readFooter(fs::File& archive, std::uint32_t count, std::vector<std::uint32_t>& memberStarts) {
     // Read in pieces so that a footer claiming far more entries than the
     // file holds costs no more memory than the file's own size.

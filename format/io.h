@@ -21,9 +21,6 @@ std::optional<ArchiveHeader> readArchiveHeader(fs::File& archive);
 // there or the read fails.
 std::optional<MemberHeaderBytes> readMemberHeader(fs::File& member);
 
-// Writes every entry of `memberStarts` at the current position.
-bool writeFooter(fs::File& archive, const std::vector<std::uint32_t>& memberStarts);
-
 // Reads `count` entries from the current position into `memberStarts`;
 // false when fewer are there or the read fails.
 bool readFooter(fs::File& archive, std::uint32_t count, std::vector<std::uint32_t>& memberStarts);
