@@ -4,9 +4,9 @@
 // moment. The test build reads the environment; the real program doesn't.
 //
 //   VESKAL_INTERRUPT=kind:N  kinds: open (for reading), create (a file or a
-//                            directory), read, write (copy_file_range
-//                            included), seek, close, list, and say: writes
-//                            to the standard error stream
+//                            directory), read, write (setting a file's
+//                            length included), seek, close, list, and say:
+//                            writes to the standard error stream
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -24,7 +24,7 @@ ssize_t __real_read(int fd, void* buffer, size_t size);
 ssize_t __real_write(int fd, const void* data, size_t size);
 off_t __real_lseek(int fd, off_t offset, int whence);
 int __real_close(int fd);
-ssize_t __real_copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t size, unsigned flags);
+int __real_ftruncate(int fd, off_t length);
 DIR* __real_opendir(const char* path);
 struct dirent* __real_readdir(DIR* dir);
 int __real_mkdir(const char* path, mode_t mode);
@@ -91,9 +91,7 @@ ssize_t __wrap_write(int fd, const void* data, size_t size) {
     return interruptAfter(fd == STDERR_FILENO ? "say" : "write", __real_write(fd, data, size));
 }
 
-ssize_t __wrap_copy_file_range(int in, off_t* inOffset, int out, off_t* outOffset, size_t size, unsigned flags) {
-    return interruptAfter("write", __real_copy_file_range(in, inOffset, out, outOffset, size, flags));
-}
+int __wrap_ftruncate(int fd, off_t length) { return interruptAfter("write", __real_ftruncate(fd, length)); }
 
 off_t __wrap_lseek(int fd, off_t offset, int whence) { return interruptAfter("seek", __real_lseek(fd, offset, whence)); }
 
