@@ -39,7 +39,39 @@ void moveInKernel(fs::FileSystem& files, fs::File& source, fs::File& target, std
     }
 }
 
+// Copies through the writer's block, each piece read to half a page past its
+// place in the source's page and written from there: neither copy lands just
+// ahead of its source when the whole copy would.
+void copyApart(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit,
+               std::uint64_t expected, CopyResult& result) {
+    while (result.copied < limit) {
+        const std::size_t shift = (from + result.copied + pageSize / 2) % pageSize;
+        const auto want =
+            static_cast<std::size_t>(std::min<std::uint64_t>(BlockWriter::capacity - shift, limit - result.copied));
+        unsigned char* const piece = target.passage() + shift;
+        const std::optional<std::size_t> got = source.readSome(piece, want);
+        if (!got) {
+            result.status = CopyResult::Status::readError;
+            return;
+        }
+        if (*got == 0) return;
+        if (!target.file().write(piece, *got)) {
+            result.status = CopyResult::Status::writeError;
+            return;
+        }
+        target.passed(*got);
+        result.copied += *got;
+        if (*got < want && result.copied == expected) return;
+    }
+}
+
 }  // namespace
+
+bool landsJustAhead(std::uint64_t from, std::uint64_t to) {
+    constexpr std::uint64_t stallsWithin = 32;
+    const std::uint64_t ahead = (to - from) % pageSize;
+    return ahead != 0 && ahead < stallsWithin;
+}
 
 bool BlockWriter::write(const void* data, std::size_t size) {
     const auto* bytes = static_cast<const unsigned char*>(data);
@@ -55,13 +87,36 @@ bool BlockWriter::write(const void* data, std::size_t size) {
 }
 
 bool BlockWriter::flush() {
-    const bool written = file_.write(block_.data(), used_);
-    used_ = 0;
+    if (end_ == begin_) return true;
+    const bool written = file_.write(block_.data() + begin_, end_ - begin_);
+    passed(end_ - begin_);
     return written;
 }
 
-CopyResult copyBlocks(fs::File& source, BlockWriter& target, std::uint64_t limit, std::uint64_t expected) {
+void BlockWriter::passed(std::uint64_t size) {
+    flushed_ += size;
+    begin_ = end_ = static_cast<std::size_t>(flushed_ % pageSize);
+}
+
+CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit,
+                      std::uint64_t expected) {
     CopyResult result;
+    if (expected > smallCopy) {
+        if (!target.flush()) {
+            result.status = CopyResult::Status::writeError;
+            return result;
+        }
+        if (landsJustAhead(from, target.position())) {
+            copyApart(source, from, target, limit, expected, result);
+            return result;
+        }
+        if (target.kernelCopy) {
+            const std::uint64_t before = result.copied;
+            moveInKernel(target.files(), source, target.file(), limit, target.kernelCopy, result);
+            target.passed(result.copied - before);
+            if (result.status != CopyResult::Status::complete) return result;
+        }
+    }
     while (result.copied < limit) {
         if (target.spareSize() == 0 && !target.flush()) {
             result.status = CopyResult::Status::writeError;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "fs/file_system.h"
 
@@ -21,57 +22,92 @@ struct CopyResult {
 // of a copy is its system calls rather than its bytes.
 inline constexpr std::uint64_t smallCopy = 128 * 1024;
 
-// A buffer of fixed size whose bytes are always written before they are
-// read, so it is never filled with zeros: pages that are never used cost no
-// memory.
+// The page size that the placement of copies is reckoned in.
+inline constexpr std::size_t pageSize = 4096;
+
+// A buffer of fixed size that starts on a page boundary and whose bytes are
+// always written before they are read, so it is never filled with zeros:
+// pages that are never used cost no memory.
 class Block {
 public:
-    explicit Block(std::size_t size) : bytes_(new unsigned char[size]), size_(size) {}
+    explicit Block(std::size_t size)
+        : bytes_(static_cast<unsigned char*>(::operator new[](size, std::align_val_t{pageSize}))), size_(size) {}
     unsigned char* data() { return bytes_.get(); }
     const unsigned char* data() const { return bytes_.get(); }
     std::size_t size() const { return size_; }
 
 private:
-    std::unique_ptr<unsigned char[]> bytes_;
+    struct Release {
+        void operator()(unsigned char* bytes) const { ::operator delete[](bytes, std::align_val_t{pageSize}); }
+    };
+    std::unique_ptr<unsigned char[], Release> bytes_;
     std::size_t size_;
 };
 
+// Whether bytes copied from position `from` of one file to position `to` of
+// another land a little ahead of where they come from within a page. The
+// processor's copy stalls on every such byte: a copy 1-15 bytes ahead took
+// twice as long as one at the same place in the page, from 32 bytes on it
+// takes no longer.
+bool landsJustAhead(std::uint64_t from, std::uint64_t to);
+
 // A file written in order from its current position through a buffer: small
-// pieces gather and reach the file in whole blocks, so that every write but
-// the last starts at a block boundary when the file was written from byte 0.
-// Writes at such boundaries fill whole pages of the page cache instead of
-// splitting every page between two writes.
+// pieces gather and reach the file in large writes, each byte written from
+// the same place in a page of the buffer as it takes in the file.
 class BlockWriter {
 public:
     static constexpr std::size_t capacity = 1024 * 1024;
 
-    explicit BlockWriter(fs::File& file) : file_(file), block_(capacity) {}
+    BlockWriter(fs::FileSystem& files, fs::File& file) : files_(files), file_(file), block_(capacity) {}
 
     bool write(const void* data, std::size_t size);
     // Writes what has gathered, a part-filled block too; the file's position
     // is then the writer's.
     bool flush();
     fs::File& file() { return file_; }
+    fs::FileSystem& files() { return files_; }
+    // Where the next byte lands, counted from the file's position when the
+    // writer took it.
+    std::uint64_t position() const { return flushed_ + (end_ - begin_); }
+    // Records bytes placed in the file past the writer, which holds none.
+    void passed(std::uint64_t size);
+    // The whole block, for bytes on their way straight to the file; nothing
+    // may be gathered.
+    unsigned char* passage() { return block_.data(); }
 
-    // Room at the end of the gathered bytes, to be filled in place and then
+    // Room after the gathered bytes, to be filled in place and then
     // committed; a full block is written by the next write or copy.
-    unsigned char* spare() { return block_.data() + used_; }
-    std::size_t spareSize() const { return block_.size() - used_; }
-    void commit(std::size_t size) { used_ += size; }
+    unsigned char* spare() { return block_.data() + end_; }
+    std::size_t spareSize() const { return block_.size() - end_; }
+    void commit(std::size_t size) { end_ += size; }
+
+    // Whether large sources may move file to file inside the kernel; cleared
+    // when the kernel refuses, and the writer's buffer serves instead.
+    bool kernelCopy = true;
 
 private:
+    fs::FileSystem& files_;
     fs::File& file_;
     Block block_;
-    std::size_t used_ = 0;
+    // The gathered bytes, from the place in the block's first page that the
+    // next byte takes in its page of the file.
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    std::uint64_t flushed_ = 0;
 };
 
-// Copies from the current position of `source` into `target` until `limit`
-// bytes are copied or `source` ends; `expected` is what the source held from
-// its current position when it was opened. An end before `limit` is not an
-// error here: `copied` tells the caller. Every byte passes through the
-// writer's buffer: whole-block writes from memory measured faster for the
-// archive than moving the bytes file to file inside the kernel.
-CopyResult copyBlocks(fs::File& source, BlockWriter& target, std::uint64_t limit, std::uint64_t expected);
+// Copies from the current position of `source`, `from`, into `target` until
+// `limit` bytes are copied or `source` ends; `expected` is what the source
+// held from there when it was opened. An end before `limit` is not an error
+// here: `copied` tells the caller. A source of more than smallCopy bytes
+// moves file to file inside the kernel, after what the writer holds, where
+// the kernel can: one copy of each byte instead of two measured faster than
+// the buffer, into a new file and over an old one alike. Where that copy
+// would land just ahead of its source, the bytes pass through the writer's
+// buffer placed half a page from both ends instead. Smaller sources gather in
+// the writer's buffer.
+CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit,
+                      std::uint64_t expected);
 
 // A file read in order from its current position through a buffer that
 // reads ahead as far as it is told.

@@ -184,7 +184,7 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
         // copied.
         const std::uint64_t room = archive::maxPayload - run.payload;
         const std::uint64_t expected = member.info.size - std::min<std::uint64_t>(member.info.size, *first);
-        const fs::CopyResult copy = fs::copyBlocks(*member.file, run.out, room + 1, expected);
+        const fs::CopyResult copy = fs::copyBlocks(*member.file, *first, run.out, room + 1, expected);
         if (copy.status == fs::CopyResult::Status::readError) {
             return Failure{formatText(text::readError, path.c_str())};
         }
@@ -279,7 +279,7 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
     std::unique_ptr<fs::File> created = files.createOutput(paths.outFile);
     if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
     PartialArchive archive(files, transcript, std::move(created), paths.outFile, madeThroughLink);
-    Packing run{files, transcript, archive, paths.outFile, fs::BlockWriter(archive.file())};
+    Packing run{files, transcript, archive, paths.outFile, fs::BlockWriter(files, archive.file())};
 
     const archive::ArchiveHeaderBytes provisional = archive::encodeArchiveHeader(archive::ArchiveHeader{});
     if (!run.out.write(provisional.data(), provisional.size())) return writeFailure(run);

@@ -6,7 +6,8 @@
 //   VESKAL_INTERRUPT=kind:N  kinds: open (for reading), create (a file or a
 //                            directory), read, write (setting a file's
 //                            length included), seek, close, list, and say:
-//                            writes to the standard error stream
+//                            writes to the standard error stream; a splice
+//                            into a pipe is a read, out of one a write
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -28,6 +29,7 @@ int __real_ftruncate(int fd, off_t length);
 DIR* __real_opendir(const char* path);
 struct dirent* __real_readdir(DIR* dir);
 int __real_mkdir(const char* path, mode_t mode);
+ssize_t __real_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t size, unsigned flags);
 }
 
 namespace {
@@ -100,5 +102,11 @@ int __wrap_close(int fd) { return interruptAfter("close", __real_close(fd)); }
 DIR* __wrap_opendir(const char* path) { return interruptAfter("list", __real_opendir(path)); }
 
 struct dirent* __wrap_readdir(DIR* dir) { return interruptAfter("list", __real_readdir(dir)); }
+
+ssize_t __wrap_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t size, unsigned flags) {
+    struct stat target {};
+    const bool intoPipe = ::fstat(out, &target) == 0 && S_ISFIFO(target.st_mode);
+    return interruptAfter(intoPipe ? "read" : "write", __real_splice(in, inOffset, out, outOffset, size, flags));
+}
 
 }  // extern "C"
