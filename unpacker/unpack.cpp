@@ -161,22 +161,42 @@ std::unique_ptr<fs::File> createMember(const Extraction& run, const std::string&
     return files.create(fileName);
 }
 
-// Creates `fileName` and copies the next `length` bytes of the archive into
-// it, with the member's two-piece progress line. `ahead` is how far the
-// archive may be read ahead from the member's start: over the run of small
-// members that begins with it.
-Outcome extractMember(Extraction& run, const std::string& fileName, const std::string& progress,
-                      std::uint64_t length, std::uint64_t ahead) {
+// The length of member m (0 the index, k + 1 nm2 member k): entry j of
+// `memberStarts` is also where member j ends.
+std::uint64_t memberLength(const std::vector<std::uint32_t>& memberStarts, std::size_t m) {
+    return memberStarts[m] - (m == 0 ? 0 : memberStarts[m - 1]);
+}
+
+// The bytes from the start of member m to the end of the run of small
+// members that begins with it, as far as the reader holds; 0 when member m
+// is large.
+std::uint64_t smallRunFrom(const std::vector<std::uint32_t>& memberStarts, std::size_t m) {
+    std::uint64_t run = 0;
+    for (std::size_t j = m; j < memberStarts.size() && run < fs::BlockReader::capacity; ++j) {
+        const std::uint64_t length = memberLength(memberStarts, j);
+        if (length > fs::smallCopy) break;
+        run += length;
+    }
+    return run;
+}
+
+// Creates `fileName` and copies member m, the next bytes of the archive,
+// into it, with the member's two-piece progress line. When the reader has to
+// read, it reads ahead over the run of small members that begins with it.
+Outcome extractMember(Extraction& run, const std::string& fileName, const std::string& progress, std::size_t m) {
     const auto memberFailure = [&](const char* format) { return Failure{formatText(format, fileName.c_str())}; };
     const std::unique_ptr<fs::File> member = createMember(run, fileName);
     if (!member) return memberFailure(text::notCreated);
     run.context.transcript.say(progress);
 
+    const std::uint64_t length = memberLength(run.archive.memberStarts, m);
     if (length <= fs::smallCopy) {
         const auto size = static_cast<std::size_t>(length);
-        if (!run.in.fill(size, static_cast<std::size_t>(std::min<std::uint64_t>(ahead, fs::BlockReader::capacity)))) {
-            return archiveFailure(text::readError, run.archive);
-        }
+        const std::size_t ahead = run.in.held() >= size ? size
+                                                        : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                              smallRunFrom(run.archive.memberStarts, m),
+                                                              fs::BlockReader::capacity));
+        if (!run.in.fill(size, ahead)) return archiveFailure(text::readError, run.archive);
         // The size was checked, so an archive that ends early changed under
         // us.
         if (run.in.held() < size) return archiveFailure(text::readError, run.archive);
@@ -195,20 +215,6 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
     return std::nullopt;
 }
 
-// The bytes from the start of member m (0 the index, k + 1 nm2 member k) to
-// the end of the run of small members that begins with it, as far as the
-// reader holds; 0 when member m is large. Entry j of `memberStarts` is also
-// where member j ends.
-std::uint64_t smallRunFrom(const std::vector<std::uint32_t>& memberStarts, std::size_t m) {
-    std::uint64_t run = 0;
-    for (std::size_t j = m; j < memberStarts.size() && run < fs::BlockReader::capacity; ++j) {
-        const std::uint64_t length = memberStarts[j] - (j == 0 ? 0 : memberStarts[j - 1]);
-        if (length > fs::smallCopy) break;
-        run += length;
-    }
-    return run;
-}
-
 // Writes the index and then every nm2 member, reading the archive strictly
 // in sequence from the index on.
 Outcome extractMembers(Run& context, Archive& archive, const Destination& destination) {
@@ -220,18 +226,12 @@ Outcome extractMembers(Run& context, Archive& archive, const Destination& destin
 
     const unsigned version = archive.indexVersion;
     const std::string indexName = formatText(text::indexFileName, folderPath, separator, version);
-    if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), starts.front(),
-                                       smallRunFrom(starts, 0))) {
-        return failed;
-    }
+    if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), 0)) return failed;
     for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
         const auto number = static_cast<unsigned>(k);
         const std::string name = formatText(text::nm2FileName, folderPath, separator, baseName, number);
         const std::string progress = formatText(text::nm2Progress, number, baseName, number);
-        if (Outcome failed = extractMember(run, name, progress, starts[k + 1] - starts[k],
-                                           smallRunFrom(starts, k + 1))) {
-            return failed;
-        }
+        if (Outcome failed = extractMember(run, name, progress, k + 1)) return failed;
     }
     return std::nullopt;
 }
