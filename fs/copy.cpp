@@ -111,9 +111,8 @@ CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target,
             return result;
         }
         if (target.kernelCopy) {
-            const std::uint64_t before = result.copied;
             moveInKernel(target.files(), source, target.file(), limit, target.kernelCopy, result);
-            target.passed(result.copied - before);
+            target.passed(result.copied);
             if (result.status != CopyResult::Status::complete) return result;
         }
     }
