@@ -58,7 +58,10 @@ class BlockWriter {
 public:
     static constexpr std::size_t capacity = 1024 * 1024;
 
-    BlockWriter(fs::FileSystem& files, fs::File& file) : files_(files), file_(file), block_(capacity) {}
+    // `block`, of `capacity` bytes, is allocated by the caller, which can
+    // then have every buffer before it creates anything.
+    BlockWriter(fs::FileSystem& files, fs::File& file, Block block)
+        : files_(files), file_(file), block_(std::move(block)) {}
 
     bool write(const void* data, std::size_t size);
     // Writes what has gathered, a part-filled block too; the file's position
@@ -115,7 +118,9 @@ class BlockReader {
 public:
     static constexpr std::size_t capacity = 1024 * 1024;
 
-    BlockReader(fs::FileSystem& files, fs::File& file) : files_(files), file_(file), block_(capacity) {}
+    // `block`, of `capacity` bytes, is allocated by the caller.
+    BlockReader(fs::FileSystem& files, fs::File& file, Block block)
+        : files_(files), file_(file), block_(std::move(block)) {}
 
     // Holds at least `size` bytes (at most capacity) at data(), reading up to
     // `ahead` bytes in all when it has to read. Fewer are held only where the

@@ -27,7 +27,7 @@ protected:
         return *platform::openRead(dir / name);
     }
     BlockWriter writerOf(fs::File& file) {
-        BlockWriter writer(fs::hostFileSystem(), file);
+        BlockWriter writer(fs::hostFileSystem(), file, fs::Block(BlockWriter::capacity));
         writer.kernelCopy = GetParam();
         return writer;
     }
@@ -220,7 +220,7 @@ protected:
 TEST_P(CopyFromReader, HeldBytesFirstThenTheRestInSequence) {
     const Bytes bytes = testsupport::memberBytes("ABCD", 16, 3 * block + 100);
     const auto in = fs::hostFile(source(bytes));
-    BlockReader reader(fs::hostFileSystem(), *in);
+    BlockReader reader(fs::hostFileSystem(), *in, fs::Block(BlockReader::capacity));
     reader.kernelCopy = GetParam();
     // Small members read ahead over 300 bytes; the next member starts inside
     // what is held and runs on past it.
@@ -237,13 +237,13 @@ TEST_P(CopyFromReader, HeldBytesFirstThenTheRestInSequence) {
 TEST_P(CopyFromReader, FailuresAreReportedBySide) {
     testsupport::writeFile(dir / "data", testsupport::memberBytes("DATA", 16, 2 * block));
     const auto unreadable = fs::hostFile(platform::File(::open((dir / "data").c_str(), O_WRONLY)));
-    BlockReader fromUnreadable(fs::hostFileSystem(), *unreadable);
+    BlockReader fromUnreadable(fs::hostFileSystem(), *unreadable, fs::Block(BlockReader::capacity));
     fromUnreadable.kernelCopy = GetParam();
     const auto out = fs::hostFile(*platform::createFile(dir / "target"));
     EXPECT_EQ(fs::copyBlocks(fromUnreadable, *out, 2 * block).status, CopyResult::Status::readError);
 
     const auto readable = fs::hostFile(*platform::openRead(dir / "data"));
-    BlockReader fromReadable(fs::hostFileSystem(), *readable);
+    BlockReader fromReadable(fs::hostFileSystem(), *readable, fs::Block(BlockReader::capacity));
     fromReadable.kernelCopy = GetParam();
     const auto unwritable = fs::hostFile(*platform::openRead(dir / "target"));
     EXPECT_EQ(fs::copyBlocks(fromReadable, *unwritable, 2 * block).status, CopyResult::Status::writeError);

@@ -81,14 +81,22 @@ public:
         return inner_->status();
     }
     bool close() override {
+        return closeWith([](File& inner) { return inner.close(); });
+    }
+    // Closes the wrapped file with `closing`, failing as planned.
+    template <typename Closing>
+    bool closeWith(Closing closing) {
         closed_ = true;
         if (log_->fails(CallKind::close, "close", path_)) {
             // As on Linux: the file is closed, yet the close reports an error.
-            static_cast<void>(inner_->close());
+            static_cast<void>(closing(*inner_));
             return false;
         }
-        return inner_->close();
+        return closing(*inner_);
     }
+    const std::string& path() const { return path_; }
+
+    File& inner() { return *inner_; }
 
 private:
     std::unique_ptr<File> inner_;
@@ -100,66 +108,106 @@ private:
 }  // namespace
 
 FaultyFileSystem::FaultyFileSystem(FileSystem& inner, CallKind kind, std::uint64_t failAt)
-    : inner_(inner), log_(std::make_shared<FaultLog>(FaultLog{kind, failAt, 0, std::nullopt, {}})) {}
+    : FileSystemWrapper(inner), log_(std::make_shared<FaultLog>(FaultLog{kind, failAt, 0, std::nullopt, {}})) {}
 
 FaultyFileSystem::~FaultyFileSystem() = default;
 
-PathStyle FaultyFileSystem::style() const { return inner_.style(); }
+std::unique_ptr<File> FaultyFileSystem::wrapped(std::unique_ptr<File> file, const std::string& path) {
+    if (!file) return nullptr;
+    return std::make_unique<FaultyFile>(std::move(file), path, log_);
+}
 
 std::optional<std::string> FaultyFileSystem::currentDir() {
     if (log_->fails(CallKind::status, "currentDir", "")) return std::nullopt;
-    return inner_.currentDir();
+    return inner().currentDir();
 }
 
 Status FaultyFileSystem::status(const std::string& path) {
     // A path that can't be looked at shows as nothing there.
     if (log_->fails(CallKind::status, "status", path)) return {};
-    return inner_.status(path);
+    return inner().status(path);
+}
+
+Status FaultyFileSystem::linkStatus(const std::string& path) {
+    if (log_->fails(CallKind::status, "linkStatus", path)) return {};
+    return inner().linkStatus(path);
+}
+
+std::vector<Status> FaultyFileSystem::standardStreams() {
+    // Streams that can't be looked at show as no files.
+    if (log_->fails(CallKind::status, "standardStreams", "")) return {};
+    return inner().standardStreams();
 }
 
 LinkChain FaultyFileSystem::followLinks(const std::string& path) {
     // The first link can't be read: the chain ends where it starts.
     if (log_->fails(CallKind::status, "followLinks", path)) return {{}, path};
-    return inner_.followLinks(path);
+    return inner().followLinks(path);
 }
 
 bool FaultyFileSystem::access(const std::string& path, Access access) {
     if (log_->fails(CallKind::status, "access", path)) return false;
-    return inner_.access(path, access);
+    return inner().access(path, access);
 }
 
 std::optional<std::vector<Entry>> FaultyFileSystem::list(const std::string& dir) {
     if (log_->fails(CallKind::list, "list", dir)) return std::nullopt;
-    return inner_.list(dir);
+    return inner().list(dir);
 }
 
-std::unique_ptr<File> FaultyFileSystem::openRead(const std::string& path, Status* opened) {
+std::unique_ptr<File> FaultyFileSystem::openRead(const std::string& path, Status* opened, Lock lock) {
     if (log_->fails(CallKind::open, "openRead", path)) return nullptr;
-    std::unique_ptr<File> file = inner_.openRead(path, opened);
-    if (!file) return nullptr;
-    return std::make_unique<FaultyFile>(std::move(file), path, log_);
+    return wrapped(inner().openRead(path, opened, lock), path);
 }
 
-std::unique_ptr<File> FaultyFileSystem::create(const std::string& path) {
-    if (log_->fails(CallKind::create, "create", path)) return nullptr;
-    std::unique_ptr<File> file = inner_.create(path);
-    if (!log_->changed(file != nullptr, "create", path)) return nullptr;
-    return std::make_unique<FaultyFile>(std::move(file), path, log_);
+std::unique_ptr<File> FaultyFileSystem::createNew(const std::string& path, bool& existed) {
+    existed = false;
+    if (log_->fails(CallKind::create, "createNew", path)) return nullptr;
+    std::unique_ptr<File> file = inner().createNew(path, existed);
+    if (!log_->changed(file != nullptr, "createNew", path)) return nullptr;
+    return wrapped(std::move(file), path);
+}
+
+std::unique_ptr<File> FaultyFileSystem::openExisting(const std::string& path) {
+    if (log_->fails(CallKind::open, "openExisting", path)) return nullptr;
+    return wrapped(inner().openExisting(path), path);
 }
 
 bool FaultyFileSystem::emptyFile(const std::string& path) {
     if (log_->fails(CallKind::write, "emptyFile", path)) return false;
-    return log_->changed(inner_.emptyFile(path), "emptyFile", path);
+    return log_->changed(inner().emptyFile(path), "emptyFile", path);
 }
 
 bool FaultyFileSystem::makeDir(const std::string& path) {
     if (log_->fails(CallKind::create, "makeDir", path)) return false;
-    return log_->changed(inner_.makeDir(path), "makeDir", path);
+    return log_->changed(inner().makeDir(path), "makeDir", path);
 }
 
 bool FaultyFileSystem::remove(const std::string& path) {
     if (log_->fails(CallKind::remove, "remove", path)) return false;
-    return log_->changed(inner_.remove(path), "remove", path);
+    return log_->changed(inner().remove(path), "remove", path);
+}
+
+KernelCopy FaultyFileSystem::copy(File& source, File& target, std::size_t size) {
+    auto& from = static_cast<FaultyFile&>(source);
+    auto& to = static_cast<FaultyFile&>(target);
+    if (log_->fails(CallKind::read, "copy", from.path())) return {KernelCopy::Status::readError, 0};
+    if (log_->fails(CallKind::write, "copy", to.path())) return {KernelCopy::Status::writeError, 0};
+    const KernelCopy done = inner().copy(from.inner(), to.inner(), size);
+    log_->changed(done.status == KernelCopy::Status::copied, "copy", to.path());
+    return done;
+}
+
+std::unique_ptr<File> FaultyFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
+    if (log_->fails(CallKind::create, "createOutput", path)) return nullptr;
+    std::unique_ptr<File> file = inner().createOutput(path, madeThroughLink);
+    if (!log_->changed(file != nullptr, "createOutput", path)) return nullptr;
+    return wrapped(std::move(file), path);
+}
+
+bool FaultyFileSystem::closeOutput(File& output) {
+    auto& file = static_cast<FaultyFile&>(output);
+    return file.closeWith([&](File& inner) { return this->inner().closeOutput(inner); });
 }
 
 std::uint64_t FaultyFileSystem::calls() const { return log_->calls; }

@@ -10,22 +10,25 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/file_system.h"
+#include "fs/file_system_wrapper.h"
 
 namespace fs {
 
-// open: openRead; create: create and makeDir; read: read and readSome;
-// write: write and truncate; seek: seek and seekEnd; close: close (the file
-// is closed nonetheless); list; remove; status: status, followLinks, access,
-// currentDir and an open file's status. Calls on the files handed out count
-// too.
+// open: openRead and openExisting; create: createNew, createOutput and
+// makeDir; read: read and readSome; write: write, truncate and emptyFile;
+// seek: seek and seekEnd; close: close and closeOutput (the file is closed
+// nonetheless); list; remove; status: status, linkStatus, standardStreams,
+// followLinks, access, currentDir and an open file's status. Calls on the
+// files handed out count too; a copy inside the system counts as a read of
+// its source and a write of its target. Every other operation reaches the
+// wrapped file system unchanged.
 enum class CallKind { open, create, read, write, seek, close, list, remove, status };
 
 std::string_view nameOf(CallKind kind);
 
 struct FaultLog;
 
-class FaultyFileSystem : public FileSystem {
+class FaultyFileSystem : public FileSystemWrapper {
 public:
     // Fails call number `failAt` (counted from 1) of `kind`; 0 fails none.
     FaultyFileSystem(FileSystem& inner, CallKind kind, std::uint64_t failAt);
@@ -33,29 +36,36 @@ public:
     FaultyFileSystem(const FaultyFileSystem&) = delete;
     FaultyFileSystem& operator=(const FaultyFileSystem&) = delete;
 
-    [[nodiscard]] PathStyle style() const override;
     [[nodiscard]] std::optional<std::string> currentDir() override;
     [[nodiscard]] Status status(const std::string& path) override;
+    [[nodiscard]] Status linkStatus(const std::string& path) override;
+    [[nodiscard]] std::vector<Status> standardStreams() override;
     [[nodiscard]] LinkChain followLinks(const std::string& path) override;
     [[nodiscard]] bool access(const std::string& path, Access access) override;
     [[nodiscard]] std::optional<std::vector<Entry>> list(const std::string& dir) override;
-    [[nodiscard]] std::unique_ptr<File> openRead(const std::string& path, Status* opened) override;
-    [[nodiscard]] std::unique_ptr<File> create(const std::string& path) override;
+    [[nodiscard]] std::unique_ptr<File> openRead(const std::string& path, Status* opened,
+                                                 Lock lock = Lock::none) override;
+    [[nodiscard]] std::unique_ptr<File> createNew(const std::string& path, bool& existed) override;
+    [[nodiscard]] std::unique_ptr<File> openExisting(const std::string& path) override;
     [[nodiscard]] bool emptyFile(const std::string& path) override;
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
+    [[nodiscard]] KernelCopy copy(File& source, File& target, std::size_t size) override;
+    [[nodiscard]] std::unique_ptr<File> createOutput(const std::string& path,
+                                                     const std::string* madeThroughLink) override;
+    [[nodiscard]] bool closeOutput(File& output) override;
 
     // Calls of the planned kind made so far, the failed one included.
     [[nodiscard]] std::uint64_t calls() const;
     // "kind call detail" of the failed call, such as "write truncate /a";
     // nullopt while none has failed.
     [[nodiscard]] const std::optional<std::string>& fault() const;
-    // Every change that succeeded after the failure, as "call path": create,
-    // makeDir, write, truncate, remove.
+    // Every change that succeeded after the failure, as "call path":
+    // createNew, createOutput, makeDir, write, truncate, emptyFile, remove.
     [[nodiscard]] const std::vector<std::string>& changesAfterFault() const;
 
 private:
-    FileSystem& inner_;
+    std::unique_ptr<File> wrapped(std::unique_ptr<File> file, const std::string& path);
     std::shared_ptr<FaultLog> log_;  // shared with the files handed out
 };
 

@@ -24,7 +24,8 @@ void readCopyAndRemove(fs::FileSystem& fs) {
     static_cast<void>(fs.currentDir());
     static_cast<void>(fs.list("/"));
     static_cast<void>(fs.makeDir("/out"));
-    if (const std::unique_ptr<fs::File> out = fs.create("/out/a")) {
+    bool existed = false;
+    if (const std::unique_ptr<fs::File> out = fs.createNew("/out/a", existed)) {
         static_cast<void>(out->truncate(0));
         static_cast<void>(out->write("abc", 3));
         static_cast<void>(out->seek(1));
@@ -55,7 +56,7 @@ TEST(FaultyFileSystem, FailsTheNthCallOfAKindAndRecordsWhatChangedAfter) {
         const char* after;
         const char* tree;
     };
-    const char* const everything = "makeDir /out|create /out/a|truncate /out/a|write /out/a|remove /in";
+    const char* const everything = "makeDir /out|createNew /out/a|truncate /out/a|write /out/a|remove /in";
     const char* const copied = "/out=<dir> /out/a=abc";
     const Row rows[] = {
         {CallKind::open, 1, 1, "open openRead /in", everything, copied},
@@ -66,7 +67,7 @@ TEST(FaultyFileSystem, FailsTheNthCallOfAKindAndRecordsWhatChangedAfter) {
         {CallKind::list, 1, 1, "list list /", everything, copied},
         {CallKind::close, 1, 2, "close close /in", everything, copied},
         {CallKind::create, 1, 2, "create makeDir /out", "remove /in", ""},
-        {CallKind::create, 2, 2, "create create /out/a", "remove /in", "/out=<dir>"},
+        {CallKind::create, 2, 2, "create createNew /out/a", "remove /in", "/out=<dir>"},
         {CallKind::write, 2, 2, "write write /out/a", "remove /in", "/out=<dir> /out/a="},
         {CallKind::seek, 1, 2, "seek seek /out/a", "remove /in", copied},
         {CallKind::close, 2, 2, "close close /out/a", "remove /in", copied},

@@ -16,17 +16,18 @@
 
 namespace fs {
 
-// Identifies a file whatever path reaches it. Where a file system can't be
-// trusted to number its files, `path` holds the file's full path in one
-// case, so that files compare by name without regard to case; elsewhere it
-// is empty. Some systems number files in 128 bits: then `inodeHigh` holds
-// the upper half.
+// Identifies a file whatever path reaches it: its device and its number
+// there. Some systems number files in 128 bits: then `inodeHigh` holds the
+// upper half. Where a file system can't be trusted to number its files,
+// `numbered` is false and `finalPath` holds the file's full path as the
+// system resolves it, links followed (empty when even that can't be had).
+// Identities are compared only through sameFile.
 struct FileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint64_t inodeHigh = 0;
-    std::string path;
-    friend bool operator==(const FileId&, const FileId&) = default;
+    bool numbered = true;
+    std::string finalPath;
 };
 
 // What a path names, links followed.
@@ -39,13 +40,28 @@ struct Status {
     std::uint64_t links = 1;  // names the file has in the file system
 };
 
+// Whether two files are one: `unsure` where the system can't tell, which
+// every caller treats as the same file unless it refuses to go on.
+enum class Sameness { different, same, unsure };
+
+// Numbered files are the same when their numbers are. Others are the same
+// when their final paths are, and different when those differ and each file
+// has one name only; anything else can't be told. Nothing there is no file.
+[[nodiscard]] Sameness sameFile(const Status& a, const Status& b);
+
+// Whether the two may be one file.
+[[nodiscard]] inline bool maybeSame(const Status& a, const Status& b) {
+    return sameFile(a, b) != Sameness::different;
+}
+
 struct Entry {
     std::string name;
     bool isDirectory = false;  // links followed
     bool isLink = false;       // a symbolic link, whatever it leads to
-    // The entry's own file number on the folder's device, as the listing
-    // gives it (a link's own, not its target's); 0 where the listing gives
-    // none.
+    // The number the listing gives the entry, 0 where it gives none. It
+    // orders work on the folder and never identifies a file: a mount point
+    // shows the number of the file it covers, and an overlay's files are
+    // numbered on devices of their own.
     std::uint64_t inode = 0;
     // False when the name doesn't lead back to this entry (it can't be
     // written in UTF-8 without loss, or the listing showed it for more than
@@ -56,13 +72,17 @@ struct Entry {
 // The symbolic links that lead from a path to the file it names, followed
 // one by one through its last part; a path that is no link has none.
 struct LinkChain {
-    std::vector<FileId> links;  // each link's own identity, in order
+    std::vector<Status> links;  // each link itself, not followed, in order
     // Where the last link leads (the path itself when it is no link): the
     // file an open reaches, or creates when nothing is there.
     std::string target;
 };
 
 enum class Access { exists, read, readWrite };
+
+// What an open of a file to read asks of other runs: `shared`, that none
+// writes it meanwhile.
+enum class Lock { none, shared };
 
 // An open file; closed, if still open, when it is destroyed. Positions and
 // sizes are 64-bit.
@@ -110,11 +130,15 @@ public:
     [[nodiscard]] virtual std::optional<std::string> currentDir() = 0;
     // The absolute form of `path`, relative paths taken from `workingDir`
     // (see lexicalFullPath); empty when it can't be formed.
-    [[nodiscard]] virtual std::string fullPath(std::string_view path, std::string_view workingDir) {
-        return lexicalFullPath(path, workingDir, style());
-    }
+    [[nodiscard]] virtual std::string fullPath(std::string_view path, std::string_view workingDir) = 0;
     // What `path` names, links followed.
     [[nodiscard]] virtual Status status(const std::string& path) = 0;
+    // What `path` itself names: a symbolic link is not followed (its kind is
+    // `other`), a mount point shows what is mounted there.
+    [[nodiscard]] virtual Status linkStatus(const std::string& path) = 0;
+    // The regular files behind the standard output and error streams, which
+    // no run may write as a file of its own.
+    [[nodiscard]] virtual std::vector<Status> standardStreams() = 0;
     [[nodiscard]] virtual LinkChain followLinks(const std::string& path) = 0;
     [[nodiscard]] virtual bool access(const std::string& path, Access access) = 0;
     // Every entry of `dir` except "." and ".."; nullopt when it can't be
@@ -123,20 +147,18 @@ public:
     // Opens an existing regular file (links followed) for reading; anything
     // else, a FIFO or a device included, can't be opened, and opening never
     // blocks. `opened`, when given, receives what the file was when it
-    // opened.
-    [[nodiscard]] virtual std::unique_ptr<File> openRead(const std::string& path, Status* opened) = 0;
-    // Creates a regular file for reading and writing, or empties an
-    // existing one (links followed, a link that leads nowhere creating its
-    // target).
-    [[nodiscard]] virtual std::unique_ptr<File> create(const std::string& path) = 0;
-    // Creates a regular file that must not exist yet; `existed` tells a name
-    // already taken (a link that leads nowhere included) from any other
-    // failure.
-    [[nodiscard]] virtual std::unique_ptr<File> createNew(const std::string& path, bool& existed) {
-        existed = status(path).kind != Kind::missing || !followLinks(path).links.empty();
-        if (existed) return nullptr;
-        return create(path);
-    }
+    // opened. With Lock::shared the open fails while another run holds the
+    // file to write it, and the file stays locked against writers while it
+    // is open; where the system has no locks it opens unlocked.
+    [[nodiscard]] virtual std::unique_ptr<File> openRead(const std::string& path, Status* opened,
+                                                         Lock lock = Lock::none) = 0;
+    // Creates a regular file for reading and writing that must not exist
+    // yet, never through a link; `existed` tells a name already taken (a
+    // link that leads nowhere included) from any other failure.
+    [[nodiscard]] virtual std::unique_ptr<File> createNew(const std::string& path, bool& existed) = 0;
+    // Opens a name that exists, for writing, as it is: never through a
+    // symbolic link, and nothing is cut. Only a regular file opens.
+    [[nodiscard]] virtual std::unique_ptr<File> openExisting(const std::string& path) = 0;
     // Cuts an existing file to 0 bytes by its path.
     [[nodiscard]] virtual bool emptyFile(const std::string& path) = 0;
     [[nodiscard]] virtual bool makeDir(const std::string& path) = 0;
@@ -145,20 +167,25 @@ public:
 
     // Moves up to `size` bytes from the current position of `source` to the
     // current position of `target` inside the system, where it can.
-    [[nodiscard]] virtual KernelCopy copy(File& /*source*/, File& /*target*/, std::size_t /*size*/) {
-        return {KernelCopy::Status::refused, 0};
-    }
+    [[nodiscard]] virtual KernelCopy copy(File& source, File& target, std::size_t size) = 0;
 
-    // The archive a run writes: created as `create` does and, where the
-    // process can be interrupted, registered in the same step as the file an
-    // interrupt cuts to 0 bytes and deletes. closeOutput closes it, after
-    // which an interrupt reaches it by its path; forgetOutput ends the
-    // registration once the run has deleted it itself, keepOutput once the
-    // run is complete and has said everything.
-    [[nodiscard]] virtual std::unique_ptr<File> createOutput(const std::string& path) { return create(path); }
-    [[nodiscard]] virtual bool closeOutput(File& output) { return output.close(); }
-    virtual void forgetOutput() {}
-    virtual void keepOutput() {}
+    // The archive a run writes, locked against every other run: created
+    // when missing (links followed, a link that leads nowhere creating its
+    // target), an existing file kept as it is to be written over in place;
+    // the caller sets the final length. Fails, changing nothing, while
+    // another run has the file open with a lock; where the system has no
+    // locks it opens unlocked. Where the process can be interrupted it is
+    // registered in the same step as the file an interrupt cuts to 0 bytes
+    // and deletes, and `madeThroughLink`, when given, as a file the
+    // interrupt deletes too. closeOutput closes it, after which an interrupt
+    // reaches it by its path; forgetOutput ends the registration once the
+    // run has deleted it itself, keepOutput once the run is complete and
+    // has said everything.
+    [[nodiscard]] virtual std::unique_ptr<File> createOutput(const std::string& path,
+                                                             const std::string* madeThroughLink) = 0;
+    [[nodiscard]] virtual bool closeOutput(File& output) = 0;
+    virtual void forgetOutput() = 0;
+    virtual void keepOutput() = 0;
 };
 
 }  // namespace fs

@@ -6,7 +6,6 @@ namespace fs {
 
 namespace {
 
-Status statusOf(const platform::FileInfo& info, Kind kind) { return Status{kind, info.id, info.size, info.links}; }
 
 class HostFile : public File {
 public:
@@ -20,12 +19,7 @@ public:
     bool seek(std::uint64_t position) override { return file_.seek(position); }
     std::optional<std::uint64_t> seekEnd() override { return file_.seekEnd(); }
     bool truncate(std::uint64_t length) override { return file_.truncate(length); }
-    std::optional<Status> status() override {
-        const std::optional<FileId> id = file_.id();
-        const std::optional<std::uint64_t> size = file_.size();
-        if (!id || !size) return std::nullopt;
-        return Status{Kind::file, *id, *size, 1};
-    }
+    std::optional<Status> status() override { return file_.status(); }
     bool close() override { return file_.close(); }
 
     platform::File& native() { return file_; }
@@ -47,13 +41,9 @@ public:
         return platform::fullPath(path, workingDir);
     }
 
-    Status status(const std::string& path) override {
-        const platform::PathKind kind = platform::pathKind(path);
-        if (kind == platform::PathKind::missing) return {};
-        const std::optional<platform::FileInfo> info = platform::fileInfo(path);
-        if (!info) return {};
-        return statusOf(*info, kind == platform::PathKind::directory ? Kind::directory : Kind::file);
-    }
+    Status status(const std::string& path) override { return platform::pathStatus(path, true); }
+    Status linkStatus(const std::string& path) override { return platform::pathStatus(path, false); }
+    std::vector<Status> standardStreams() override { return platform::standardStreams(); }
     LinkChain followLinks(const std::string& path) override { return platform::followLinks(path); }
     bool access(const std::string& path, Access access) override {
         switch (access) {
@@ -68,13 +58,12 @@ public:
     }
     std::optional<std::vector<Entry>> list(const std::string& dir) override { return platform::listDir(dir); }
 
-    std::unique_ptr<File> openRead(const std::string& path, Status* opened) override {
-        platform::FileInfo info;
-        std::unique_ptr<File> file = wrapped(platform::openRead(path, &info));
-        if (file && opened != nullptr) *opened = statusOf(info, Kind::file);
-        return file;
+    std::unique_ptr<File> openRead(const std::string& path, Status* opened, Lock lock) override {
+        return wrapped(platform::openRead(path, opened, lock == Lock::shared));
     }
-    std::unique_ptr<File> create(const std::string& path) override { return wrapped(platform::createFile(path)); }
+    std::unique_ptr<File> openExisting(const std::string& path) override {
+        return wrapped(platform::openExisting(path));
+    }
     std::unique_ptr<File> createNew(const std::string& path, bool& existed) override {
         platform::NewFile made = platform::createNew(path);
         existed = made.existed;
@@ -91,8 +80,8 @@ public:
         return platform::kernelCopy(from->native(), to->native(), size);
     }
 
-    std::unique_ptr<File> createOutput(const std::string& path) override {
-        return wrapped(platform::createOutput(path));
+    std::unique_ptr<File> createOutput(const std::string& path, const std::string* madeThroughLink) override {
+        return wrapped(platform::createOutput(path, madeThroughLink));
     }
     bool closeOutput(File& output) override { return platform::closeOutput(static_cast<HostFile&>(output).native()); }
     void forgetOutput() override { platform::forgetOutput(); }

@@ -6,6 +6,8 @@
 
 #include <csignal>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -29,9 +31,23 @@ TEST(HostFileSystem, RefusesWhatItCannotDo) {
     EXPECT_EQ(files.openRead(dir / "missing", nullptr), nullptr);
     EXPECT_EQ(files.openRead(dir / "dangling", nullptr), nullptr);
     EXPECT_EQ(files.openRead(dir / "sub", nullptr), nullptr);
-    EXPECT_EQ(files.create(dir / "sub"), nullptr);
-    EXPECT_EQ(files.create(dir / "fifo"), nullptr);
-    EXPECT_EQ(files.create(dir / "sub/missing/new"), nullptr);
+    bool existed = false;
+    EXPECT_EQ(files.createNew(dir / "plain", existed), nullptr);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(files.createNew(dir / "dangling", existed), nullptr);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(files.createNew(dir / "sub/missing/new", existed), nullptr);
+    EXPECT_FALSE(existed);
+    // A taken name opens as it is, never through a link nor as anything but
+    // a regular file.
+    EXPECT_EQ(files.openExisting(dir / "dangling"), nullptr);
+    EXPECT_EQ(files.openExisting(dir / "sub"), nullptr);
+    EXPECT_EQ(files.openExisting(dir / "fifo"), nullptr);
+    ASSERT_EQ(::symlink("plain", (dir / "link").c_str()), 0);
+    EXPECT_EQ(files.openExisting(dir / "link"), nullptr);
+    EXPECT_NE(files.openExisting(dir / "plain"), nullptr);
+    EXPECT_EQ(files.createOutput(dir / "sub", nullptr), nullptr);
+    EXPECT_EQ(files.createOutput(dir / "fifo", nullptr), nullptr);
     EXPECT_FALSE(files.remove(dir / "sub"));
     EXPECT_FALSE(files.remove(dir / "missing"));
     EXPECT_FALSE(files.makeDir(dir / "sub"));
@@ -40,8 +56,44 @@ TEST(HostFileSystem, RefusesWhatItCannotDo) {
     EXPECT_EQ(files.list(dir / "missing"), std::nullopt);
     EXPECT_FALSE(files.emptyFile(dir / "missing"));
     EXPECT_EQ(files.status(dir / "dangling").kind, fs::Kind::missing);
+    EXPECT_EQ(files.linkStatus(dir / "dangling").kind, fs::Kind::other);
     EXPECT_EQ(files.status(dir / "sub").kind, fs::Kind::directory);
+    EXPECT_EQ(files.linkStatus(dir / "link").kind, fs::Kind::other);
+    EXPECT_EQ(files.status(dir / "link").kind, fs::Kind::file);
+    EXPECT_EQ(files.status(dir / "link").links, 1u);
     EXPECT_EQ(testsupport::readFile(dir / "plain"), "abc");
+}
+
+// Another run's lock keeps the output from being opened and a reader from
+// an archive being written; readers don't keep each other out.
+TEST(HostFileSystem, LocksKeepOtherRunsOut) {
+    fs::FileSystem& files = fs::hostFileSystem();
+    testsupport::ScratchDir dir;
+    const std::string path = dir / "archive";
+    testsupport::writeFile(path, "old");
+    {
+        // Another open of the file stands for another run.
+        const int other = ::open(path.c_str(), O_RDONLY);
+        ASSERT_GE(other, 0);
+        ASSERT_EQ(::flock(other, LOCK_SH), 0);
+        EXPECT_NE(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
+        EXPECT_EQ(files.createOutput(path, nullptr), nullptr);
+        ASSERT_EQ(::flock(other, LOCK_EX), 0);
+        EXPECT_EQ(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
+        EXPECT_NE(files.openRead(path, nullptr, fs::Lock::none), nullptr);
+        ::close(other);
+    }
+    {
+        const std::unique_ptr<fs::File> output = files.createOutput(path, nullptr);
+        ASSERT_NE(output, nullptr);
+        EXPECT_EQ(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
+        EXPECT_EQ(files.createOutput(path, nullptr), nullptr);
+        EXPECT_TRUE(files.closeOutput(*output));
+        files.forgetOutput();
+    }
+    EXPECT_NE(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
+    // Nothing was cut or written by any of it.
+    EXPECT_EQ(testsupport::readFile(path), "old");
 }
 
 // A disk that fills up: writing past the process's file size limit fails as
@@ -56,7 +108,8 @@ TEST(HostFileSystem, AWritePastTheSizeLimitFails) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
-        const std::unique_ptr<fs::File> file = fs::hostFileSystem().create(path);
+        bool existed = false;
+        const std::unique_ptr<fs::File> file = fs::hostFileSystem().createNew(path, existed);
         if (!file) ::_exit(3);
         const std::string block(4096, 'x');
         if (!file->write(block.data(), block.size())) ::_exit(4);

@@ -1,37 +1,49 @@
 #include "fs/memory_file_system.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <deque>
+#include <set>
 #include <stdexcept>
 
 namespace fs {
 
 enum class NodeType { directory, file, fifo, link };
+enum class HeldLock { none, shared, exclusive };
 
 // A file of any type. A folder's entries own their nodes, and so does every
 // open file: a node lives while a name or an open file holds it.
 struct MemoryNode {
     NodeType type = NodeType::file;
     std::uint64_t inode = 0;
+    std::uint64_t device = 1;
     std::uint64_t names = 0;  // folder entries that lead to it
     std::string bytes;        // a regular file's contents
     std::string target;       // a link's
     std::map<std::string, std::shared_ptr<MemoryNode>> entries;  // a folder's
     MemoryNode* parent = nullptr;  // a folder's; the root is its own
+    // What shows at this node's names instead of it: it is a mount point.
+    std::shared_ptr<MemoryNode> mounted;
+    bool unlistable = false;
+    HeldLock lockedElsewhere = HeldLock::none;
 };
 
 struct MemoryTree {
     std::shared_ptr<MemoryNode> root;
     std::string currentDir = "/";
     std::uint64_t lastInode = 0;
+    std::set<std::uint64_t> unnumbered;
+    // The standard output and error streams, where they are files.
+    std::array<std::shared_ptr<MemoryNode>, 2> streams;
+    std::array<std::string, 2> streamPaths;
+    std::vector<std::string> registered;
     // Shared with the open files, which may outlive the tree.
     std::shared_ptr<std::size_t> openFiles = std::make_shared<std::size_t>(0);
 };
 
 namespace {
 
-constexpr std::uint64_t device = 1;
 // As many links as the kernel follows in one path before it gives up.
 constexpr int maxHops = 40;
 
@@ -46,6 +58,11 @@ void addEntry(MemoryNode& dir, const std::string& name, std::shared_ptr<MemoryNo
     if (node->type == NodeType::directory) node->parent = &dir;
     ++node->names;
     dir.entries.emplace(name, std::move(node));
+}
+
+// What shows at a name: the node itself, or what is mounted over it.
+const std::shared_ptr<MemoryNode>& shown(const std::shared_ptr<MemoryNode>& node) {
+    return node->mounted ? shown(node->mounted) : node;
 }
 
 std::deque<std::string> partsOf(std::string_view path) {
@@ -73,8 +90,9 @@ struct Found {
     std::string name;
     MemoryNode* node = nullptr;
     bool trailingSlash = false;
+    bool mountPoint = false;  // the last name has something mounted over it
 
-    std::shared_ptr<MemoryNode> owned() const { return dir->entries.at(name); }
+    std::shared_ptr<MemoryNode> owned() const { return shown(dir->entries.at(name)); }
 };
 
 // Part by part from `start`, as the kernel goes: a link met on the way is
@@ -84,7 +102,7 @@ Found walkFrom(const MemoryTree& tree, MemoryNode& start, std::string_view path,
     if (path.empty()) return {};
     std::deque<std::string> rest = partsOf(path);
     MemoryNode* dir = path.front() == '/' ? tree.root.get() : &start;
-    Found found{true, nullptr, {}, dir, path.back() == '/'};
+    Found found{true, nullptr, {}, dir, path.back() == '/', false};
     int hops = 0;
     while (!rest.empty()) {
         if (dir->type != NodeType::directory) return {};
@@ -94,6 +112,7 @@ Found walkFrom(const MemoryTree& tree, MemoryNode& start, std::string_view path,
             if (name == "..") dir = dir->parent;
             found.dir = nullptr;
             found.node = dir;
+            found.mountPoint = false;
             continue;
         }
         const auto entry = dir->entries.find(name);
@@ -102,9 +121,10 @@ Found walkFrom(const MemoryTree& tree, MemoryNode& start, std::string_view path,
             found.dir = dir;
             found.name = std::move(name);
             found.node = nullptr;
+            found.mountPoint = false;
             break;
         }
-        MemoryNode* next = entry->second.get();
+        MemoryNode* next = shown(entry->second).get();
         if (next->type == NodeType::link && (!rest.empty() || followLast)) {
             if (++hops > maxHops) return {};
             const std::deque<std::string> target = partsOf(next->target);
@@ -117,6 +137,7 @@ Found walkFrom(const MemoryTree& tree, MemoryNode& start, std::string_view path,
         found.dir = dir;
         found.name = std::move(name);
         found.node = next;
+        found.mountPoint = entry->second->mounted != nullptr;
         dir = next;
     }
     if (found.trailingSlash && found.node != nullptr && found.node->type != NodeType::directory) return {};
@@ -133,16 +154,30 @@ Found walk(const MemoryTree& tree, std::string_view path, bool followLast) {
     return walkFrom(tree, *start, path, followLast);
 }
 
-FileId idOf(const MemoryNode& node) {
-    FileId id;
-    id.device = device;
-    id.inode = node.inode;
-    return id;
+// The path of a folder from the root, as its names lead down to it.
+std::string pathOf(const MemoryTree& tree, const MemoryNode& dir) {
+    if (&dir == tree.root.get()) return "";
+    const MemoryNode& parent = *dir.parent;
+    for (const auto& [name, node] : parent.entries) {
+        if (shown(node).get() == &dir) return pathOf(tree, parent) + "/" + name;
+    }
+    return pathOf(tree, parent) + "/?";
 }
 
-Status statusOf(const MemoryNode& node) {
+// The final path of what `found` names: its folder's path and its name.
+std::string finalPathOf(const MemoryTree& tree, const Found& found) {
+    if (found.dir == nullptr) return pathOf(tree, *found.node) + "/";
+    return pathOf(tree, *found.dir) + "/" + found.name;
+}
+
+Status statusOf(const MemoryTree& tree, const MemoryNode& node, const std::string& finalPath) {
     Status status;
-    status.id = idOf(node);
+    status.id.device = node.device;
+    status.id.inode = node.inode;
+    if (tree.unnumbered.contains(node.device)) {
+        status.id.numbered = false;
+        status.id.finalPath = finalPath;
+    }
     status.links = node.names;
     switch (node.type) {
     case NodeType::directory:
@@ -164,10 +199,17 @@ Status statusOf(const MemoryNode& node) {
     return status;
 }
 
+Status statusOf(const MemoryTree& tree, const Found& found) {
+    if (!found.ok || found.node == nullptr) return {};
+    return statusOf(tree, *found.node, finalPathOf(tree, found));
+}
+
 class MemoryFile : public File {
 public:
-    MemoryFile(std::shared_ptr<MemoryNode> node, bool writable, std::shared_ptr<std::size_t> openFiles)
-        : node_(std::move(node)), writable_(writable), openFiles_(std::move(openFiles)) {
+    MemoryFile(std::shared_ptr<MemoryNode> node, bool writable, Status opened,
+               std::shared_ptr<std::size_t> openFiles)
+        : node_(std::move(node)), writable_(writable), opened_(std::move(opened)),
+          openFiles_(std::move(openFiles)) {
         ++*openFiles_;
     }
     ~MemoryFile() override {
@@ -213,7 +255,10 @@ public:
     }
     std::optional<Status> status() override {
         if (!node_) return std::nullopt;
-        return statusOf(*node_);
+        Status now = opened_;
+        now.size = node_->bytes.size();
+        now.links = node_->names;
+        return now;
     }
     bool close() override {
         if (!node_) return false;
@@ -225,6 +270,7 @@ public:
 private:
     std::shared_ptr<MemoryNode> node_;  // null once closed
     bool writable_;
+    Status opened_;  // what the file was when it opened
     std::shared_ptr<std::size_t> openFiles_;
     std::uint64_t position_ = 0;
 };
@@ -237,16 +283,17 @@ void addNew(MemoryTree& tree, const std::string& path, std::shared_ptr<MemoryNod
 }
 
 void describe(const MemoryNode& dir, const std::string& dirPath, std::map<std::string, std::string>& into) {
-    for (const auto& [name, node] : dir.entries) {
+    for (const auto& [name, entry] : dir.entries) {
         const std::string path = dirPath + "/" + name;
-        switch (node->type) {
+        const MemoryNode& node = *shown(entry);
+        switch (node.type) {
         case NodeType::directory:
             into[path] = "<dir>";
-            describe(*node, path, into);
+            describe(node, path, into);
             break;
-        case NodeType::file: into[path] = node->bytes; break;
+        case NodeType::file: into[path] = node.bytes; break;
         case NodeType::fifo: into[path] = "<fifo>"; break;
-        case NodeType::link: into[path] = "-> " + node->target; break;
+        case NodeType::link: into[path] = "-> " + node.target; break;
         }
     }
 }
@@ -265,10 +312,21 @@ PathStyle MemoryFileSystem::style() const { return PathStyle::posix; }
 
 std::optional<std::string> MemoryFileSystem::currentDir() { return tree_->currentDir; }
 
-Status MemoryFileSystem::status(const std::string& path) {
-    const Found found = walk(*tree_, path, true);
-    if (!found.ok || found.node == nullptr) return {};
-    return statusOf(*found.node);
+std::string MemoryFileSystem::fullPath(std::string_view path, std::string_view workingDir) {
+    return lexicalFullPath(path, workingDir, style());
+}
+
+Status MemoryFileSystem::status(const std::string& path) { return statusOf(*tree_, walk(*tree_, path, true)); }
+
+Status MemoryFileSystem::linkStatus(const std::string& path) { return statusOf(*tree_, walk(*tree_, path, false)); }
+
+std::vector<Status> MemoryFileSystem::standardStreams() {
+    std::vector<Status> streams;
+    for (std::size_t k = 0; k < tree_->streams.size(); ++k) {
+        const std::shared_ptr<MemoryNode>& node = tree_->streams[k];
+        if (node && node->type == NodeType::file) streams.push_back(statusOf(*tree_, *node, tree_->streamPaths[k]));
+    }
+    return streams;
 }
 
 LinkChain MemoryFileSystem::followLinks(const std::string& path) {
@@ -276,7 +334,7 @@ LinkChain MemoryFileSystem::followLinks(const std::string& path) {
     for (int hop = 0; hop < maxHops; ++hop) {
         const Found found = walk(*tree_, chain.target, false);
         if (!found.ok || found.node == nullptr || found.node->type != NodeType::link) break;
-        chain.links.push_back(idOf(*found.node));
+        chain.links.push_back(statusOf(*tree_, found));
         const std::string& to = found.node->target;
         chain.target = to.front() == '/' ? to : folderOf(chain.target) + to;
     }
@@ -288,8 +346,10 @@ bool MemoryFileSystem::access(const std::string& path, Access) { return status(p
 std::optional<std::vector<Entry>> MemoryFileSystem::list(const std::string& dir) {
     const Found found = walk(*tree_, dir, true);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::directory) return std::nullopt;
+    if (found.node->unlistable) return std::nullopt;
     std::vector<Entry> entries;
     for (const auto& [name, node] : found.node->entries) {
+        // The listing shows the name's own node, not what is mounted over it.
         Entry entry;
         entry.name = name;
         entry.isLink = node->type == NodeType::link;
@@ -304,11 +364,13 @@ std::optional<std::vector<Entry>> MemoryFileSystem::list(const std::string& dir)
     return entries;
 }
 
-std::unique_ptr<File> MemoryFileSystem::openRead(const std::string& path, Status* opened) {
+std::unique_ptr<File> MemoryFileSystem::openRead(const std::string& path, Status* opened, Lock lock) {
     const Found found = walk(*tree_, path, true);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::file) return nullptr;
-    if (opened != nullptr) *opened = statusOf(*found.node);
-    return std::make_unique<MemoryFile>(found.owned(), false, tree_->openFiles);
+    if (lock == Lock::shared && found.node->lockedElsewhere == HeldLock::exclusive) return nullptr;
+    const Status status = statusOf(*tree_, found);
+    if (opened != nullptr) *opened = status;
+    return std::make_unique<MemoryFile>(found.owned(), false, status, tree_->openFiles);
 }
 
 std::unique_ptr<File> MemoryFileSystem::create(const std::string& path) {
@@ -317,11 +379,29 @@ std::unique_ptr<File> MemoryFileSystem::create(const std::string& path) {
     if (found.node != nullptr) {
         if (found.node->type != NodeType::file) return nullptr;
         found.node->bytes.clear();
-        return std::make_unique<MemoryFile>(found.owned(), true, tree_->openFiles);
+        return std::make_unique<MemoryFile>(found.owned(), true, statusOf(*tree_, found), tree_->openFiles);
     }
     if (found.trailingSlash) return nullptr;
     addEntry(*found.dir, found.name, newNode(*tree_, NodeType::file));
-    return std::make_unique<MemoryFile>(found.owned(), true, tree_->openFiles);
+    const Found made = walk(*tree_, path, true);
+    return std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles);
+}
+
+std::unique_ptr<File> MemoryFileSystem::createNew(const std::string& path, bool& existed) {
+    const Found found = walk(*tree_, path, false);
+    existed = found.ok && found.node != nullptr;
+    if (!found.ok || found.node != nullptr || found.trailingSlash || found.dir == nullptr) return nullptr;
+    addEntry(*found.dir, found.name, newNode(*tree_, NodeType::file));
+    const Found made = walk(*tree_, path, false);
+    return std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles);
+}
+
+std::unique_ptr<File> MemoryFileSystem::openExisting(const std::string& path) {
+    const Found found = walk(*tree_, path, false);
+    if (!found.ok || found.node == nullptr || found.node->type != NodeType::file || found.dir == nullptr) {
+        return nullptr;
+    }
+    return std::make_unique<MemoryFile>(found.owned(), true, statusOf(*tree_, found), tree_->openFiles);
 }
 
 bool MemoryFileSystem::emptyFile(const std::string& path) {
@@ -340,13 +420,37 @@ bool MemoryFileSystem::makeDir(const std::string& path) {
 
 bool MemoryFileSystem::remove(const std::string& path) {
     const Found found = walk(*tree_, path, false);
-    if (!found.ok || found.dir == nullptr || found.node == nullptr || found.node->type == NodeType::directory) {
+    if (!found.ok || found.dir == nullptr || found.node == nullptr || found.node->type == NodeType::directory ||
+        found.mountPoint) {
         return false;
     }
-    --found.node->names;
+    --found.dir->entries.at(found.name)->names;
     found.dir->entries.erase(found.name);
     return true;
 }
+
+KernelCopy MemoryFileSystem::copy(File&, File&, std::size_t) { return {KernelCopy::Status::refused, 0}; }
+
+std::unique_ptr<File> MemoryFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
+    const Found found = walk(*tree_, path, true);
+    if (!found.ok) return nullptr;
+    if (found.node != nullptr) {
+        if (found.node->type != NodeType::file || found.node->lockedElsewhere != HeldLock::none) return nullptr;
+    } else {
+        if (found.trailingSlash) return nullptr;
+        addEntry(*found.dir, found.name, newNode(*tree_, NodeType::file));
+    }
+    const Found made = walk(*tree_, path, true);
+    tree_->registered = {path};
+    if (madeThroughLink != nullptr) tree_->registered.push_back(*madeThroughLink);
+    return std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles);
+}
+
+bool MemoryFileSystem::closeOutput(File& output) { return output.close(); }
+
+void MemoryFileSystem::forgetOutput() { tree_->registered.clear(); }
+
+void MemoryFileSystem::keepOutput() { tree_->registered.clear(); }
 
 void MemoryFileSystem::setCurrentDir(std::string path) { tree_->currentDir = std::move(path); }
 
@@ -392,6 +496,48 @@ void MemoryFileSystem::addFifo(const std::string& path) {
     addNew(*tree_, path, newNode(*tree_, NodeType::fifo));
 }
 
+void MemoryFileSystem::mount(const std::string& source, const std::string& point) {
+    const Found from = walk(*tree_, source, true);
+    const Found at = walk(*tree_, point, false);
+    if (!from.ok || from.node == nullptr || from.dir == nullptr || !at.ok || at.node == nullptr ||
+        at.dir == nullptr || (from.node->type == NodeType::directory) != (at.node->type == NodeType::directory)) {
+        throw std::invalid_argument("mount: " + source + " on " + point);
+    }
+    shown(at.dir->entries.at(at.name))->mounted = from.owned();
+}
+
+void MemoryFileSystem::setDevice(const std::string& path, std::uint64_t device) {
+    const Found found = walk(*tree_, path, true);
+    if (!found.ok || found.node == nullptr) throw std::invalid_argument("setDevice: " + path);
+    found.node->device = device;
+}
+
+void MemoryFileSystem::setUnnumbered(std::uint64_t device) { tree_->unnumbered.insert(device); }
+
+void MemoryFileSystem::setUnlistable(const std::string& dir) {
+    const Found found = walk(*tree_, dir, true);
+    if (!found.ok || found.node == nullptr || found.node->type != NodeType::directory) {
+        throw std::invalid_argument("setUnlistable: " + dir);
+    }
+    found.node->unlistable = true;
+}
+
+void MemoryFileSystem::lockElsewhere(const std::string& path, bool exclusive) {
+    const Found found = walk(*tree_, path, true);
+    if (!found.ok || found.node == nullptr) throw std::invalid_argument("lockElsewhere: " + path);
+    found.node->lockedElsewhere = exclusive ? HeldLock::exclusive : HeldLock::shared;
+}
+
+void MemoryFileSystem::setStandardStream(int stream, const std::string& path) {
+    const Found found = walk(*tree_, path, true);
+    if (stream < 1 || stream > 2 || !found.ok || found.node == nullptr || found.dir == nullptr) {
+        throw std::invalid_argument("setStandardStream: " + path);
+    }
+    const auto k = static_cast<std::size_t>(stream - 1);
+    tree_->streams[k] = found.owned();
+    tree_->streamPaths[k] = finalPathOf(*tree_, found);
+}
+
 std::optional<std::string> MemoryFileSystem::bytesOf(const std::string& path) const {
     const Found found = walk(*tree_, path, true);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::file) return std::nullopt;
@@ -405,5 +551,7 @@ std::map<std::string, std::string> MemoryFileSystem::snapshot() const {
 }
 
 std::size_t MemoryFileSystem::openFiles() const { return *tree_->openFiles; }
+
+std::vector<std::string> MemoryFileSystem::registeredOutput() const { return tree_->registered; }
 
 }  // namespace fs

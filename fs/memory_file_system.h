@@ -1,16 +1,24 @@
 // A file system held in memory, as a POSIX kernel shows one: '/' separates
-// and is the root, one device, directories, regular files, FIFOs, hard links
-// and symbolic links. Paths are resolved part by part through links, as the
+// and is the root; directories, regular files, FIFOs, hard links and
+// symbolic links. Paths are resolved part by part through links, as the
 // kernel resolves them. Permissions are not modelled: whatever exists can be
-// read and written.
+// read and written, but a folder can be made unlistable.
+//
+// It also shows what makes a listing lie about identity: files on devices
+// other than their folder's (an overlay), files bound over other names
+// (mount points, whose listing shows the number of the file they cover),
+// devices whose numbers can't be trusted, locks held by other runs, and
+// standard streams that are files of the tree.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fs/file_system.h"
 
@@ -27,16 +35,32 @@ public:
 
     [[nodiscard]] PathStyle style() const override;
     [[nodiscard]] std::optional<std::string> currentDir() override;
+    [[nodiscard]] std::string fullPath(std::string_view path, std::string_view workingDir) override;
     [[nodiscard]] Status status(const std::string& path) override;
+    [[nodiscard]] Status linkStatus(const std::string& path) override;
+    [[nodiscard]] std::vector<Status> standardStreams() override;
     [[nodiscard]] LinkChain followLinks(const std::string& path) override;
     [[nodiscard]] bool access(const std::string& path, Access access) override;
     // Entries come sorted by name.
     [[nodiscard]] std::optional<std::vector<Entry>> list(const std::string& dir) override;
-    [[nodiscard]] std::unique_ptr<File> openRead(const std::string& path, Status* opened) override;
-    [[nodiscard]] std::unique_ptr<File> create(const std::string& path) override;
+    [[nodiscard]] std::unique_ptr<File> openRead(const std::string& path, Status* opened,
+                                                 Lock lock = Lock::none) override;
+    [[nodiscard]] std::unique_ptr<File> createNew(const std::string& path, bool& existed) override;
+    [[nodiscard]] std::unique_ptr<File> openExisting(const std::string& path) override;
     [[nodiscard]] bool emptyFile(const std::string& path) override;
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
+    [[nodiscard]] KernelCopy copy(File& source, File& target, std::size_t size) override;
+    [[nodiscard]] std::unique_ptr<File> createOutput(const std::string& path,
+                                                     const std::string* madeThroughLink) override;
+    [[nodiscard]] bool closeOutput(File& output) override;
+    void forgetOutput() override;
+    void keepOutput() override;
+
+    // Creates a regular file for reading and writing, or empties an
+    // existing one, links followed (a link that leads nowhere creating its
+    // target).
+    [[nodiscard]] std::unique_ptr<File> create(const std::string& path);
 
     // Setting up a tree. Each add makes the missing folders above the new
     // name and throws std::invalid_argument when the name can't be made.
@@ -48,15 +72,38 @@ public:
     // A second name for what `existing` names (a link itself, not followed).
     void addHardLink(const std::string& existing, const std::string& path);
     void addFifo(const std::string& path);
+    // What `source` names (links followed) shows at `point`, an existing
+    // name of the same kind, as a bind mount shows it: every path through
+    // `point` reaches `source`, but the folder's listing still gives the
+    // number of the file it covers, and the name can't be deleted.
+    void mount(const std::string& source, const std::string& point);
+    // What `path` names (links followed) lies on `device` (every file starts
+    // on device 1): an overlay shows its lower layer's files in a folder of
+    // its own device.
+    void setDevice(const std::string& path, std::uint64_t device);
+    // Files on `device` are not numbered for good: they are told apart by
+    // their final paths, as on a volume without file ids.
+    void setUnnumbered(std::uint64_t device);
+    // The folder can still be searched and written, but not listed.
+    void setUnlistable(const std::string& dir);
+    // Another run holds what `path` names open with a lock: an exclusive one
+    // keeps every other lock out, a shared one only exclusive ones.
+    void lockElsewhere(const std::string& path, bool exclusive);
+    // The standard output (1) or error (2) stream is the file `path`.
+    void setStandardStream(int stream, const std::string& path);
 
     // Looking at a tree. bytesOf: the regular file `path` leads to; nullopt
     // for anything else.
     [[nodiscard]] std::optional<std::string> bytesOf(const std::string& path) const;
     // Every path below '/' (links not followed) to what it holds: a file's
-    // bytes, "<dir>", "<fifo>", or "-> target" for a symbolic link.
+    // bytes, "<dir>", "<fifo>", or "-> target" for a symbolic link. A mount
+    // point shows what is mounted there.
     [[nodiscard]] std::map<std::string, std::string> snapshot() const;
     // Files opened and not yet closed.
     [[nodiscard]] std::size_t openFiles() const;
+    // What createOutput registered for an interrupt to delete, while it is
+    // registered: the output's path, then the file made through a link.
+    [[nodiscard]] std::vector<std::string> registeredOutput() const;
 
 private:
     std::unique_ptr<MemoryTree> tree_;

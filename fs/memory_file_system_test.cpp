@@ -166,7 +166,7 @@ TEST(MemoryFileSystem, ListsEntriesSortedWithLinksAndTheirOwnNumbers) {
     }
     EXPECT_EQ(listed, "back:-l dangle:-l g:-- up:dl ");
     EXPECT_EQ(entries->at(2).inode, fs.status("/d/sub/g").id.inode);
-    EXPECT_EQ(entries->at(3).inode, fs.followLinks("/d/sub/up").links.at(0).inode);
+    EXPECT_EQ(entries->at(3).inode, fs.followLinks("/d/sub/up").links.at(0).id.inode);
     EXPECT_NE(entries->at(3).inode, fs.status("/d/sub/up").id.inode);
     EXPECT_FALSE(fs.list("/d/f"));
     EXPECT_FALSE(fs.list("/dangling"));
@@ -202,8 +202,8 @@ TEST(MemoryFileSystem, FollowsLinksOneByOneJoiningTargetsAsText) {
     for (const fs::Entry& entry : *root) inodes[entry.name] = entry.inode;
     const fs::LinkChain chain = fs.followLinks("/chain");
     ASSERT_EQ(chain.links.size(), 2u);
-    EXPECT_EQ(chain.links[0].inode, inodes["chain"]);
-    EXPECT_EQ(chain.links[1].inode, inodes["abs"]);
+    EXPECT_EQ(chain.links[0].id.inode, inodes["chain"]);
+    EXPECT_EQ(chain.links[1].id.inode, inodes["abs"]);
 }
 
 TEST(MemoryFileSystem, HardLinksShareOneNodeThatLivesWhileNamedOrOpen) {
@@ -211,7 +211,7 @@ TEST(MemoryFileSystem, HardLinksShareOneNodeThatLivesWhileNamedOrOpen) {
     fs.addFile("/a", "one");
     fs.addHardLink("/a", "/d/b");
     EXPECT_EQ(fs.status("/a").links, 2u);
-    EXPECT_EQ(fs.status("/a").id, fs.status("/d/b").id);
+    EXPECT_EQ(fs::sameFile(fs.status("/a"), fs.status("/d/b")), fs::Sameness::same);
 
     const std::unique_ptr<fs::File> writer = fs.create("/d/b");
     ASSERT_TRUE(writer);
@@ -242,11 +242,11 @@ TEST(MemoryFileSystem, HardLinksShareOneNodeThatLivesWhileNamedOrOpen) {
 TEST(MemoryFileSystem, NumbersNoTwoFilesAlike) {
     MemoryFileSystem fs;
     fs.addFile("/a", "");
-    const fs::FileId first = fs.status("/a").id;
+    const fs::Status first = fs.status("/a");
     ASSERT_TRUE(fs.remove("/a"));
     fs.addFile("/a", "");
-    EXPECT_EQ(first.device, 1u);
-    EXPECT_NE(fs.status("/a").id, first);
+    EXPECT_EQ(first.id.device, 1u);
+    EXPECT_EQ(fs::sameFile(fs.status("/a"), first), fs::Sameness::different);
 }
 
 TEST(MemoryFileSystem, OpenFilesSeekPastTheEndAndCloseWhenDropped) {
@@ -265,6 +265,91 @@ TEST(MemoryFileSystem, OpenFilesSeekPastTheEndAndCloseWhenDropped) {
     }
     EXPECT_EQ(fs.openFiles(), 0u);
     EXPECT_EQ(fs.bytesOf("/a"), std::string("ab\0\0c\0", 6));
+}
+
+// What a listing doesn't tell: a mount point shows the number of the file
+// it covers, an overlay's file lies on another device than its folder, and
+// a folder may be searched but not listed. Only a name's own status says
+// what it is.
+TEST(MemoryFileSystem, ListingsDontTellMountsOverlaysOrUnlistedFolders) {
+    MemoryFileSystem fs;
+    fs.addFile("/else/keep", "kept");
+    fs.addFile("/atlas/x", "covered");
+    fs.addFile("/atlas/lower", "below");
+    fs.mount("/else/keep", "/atlas/x");
+    fs.setDevice("/atlas/lower", 2);
+    const auto entries = fs.list("/atlas");
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_NE(entries->at(1).inode, fs.status("/else/keep").id.inode);
+    EXPECT_EQ(fs::sameFile(fs.status("/atlas/x"), fs.status("/else/keep")), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(fs.linkStatus("/atlas/x"), fs.status("/else/keep")), fs::Sameness::same);
+    EXPECT_EQ(fs.bytesOf("/atlas/x"), "kept");
+    EXPECT_FALSE(fs.remove("/atlas/x"));
+    EXPECT_EQ(entries->at(0).inode, fs.status("/atlas/lower").id.inode);
+    EXPECT_EQ(fs.status("/atlas/lower").id.device, 2u);
+    EXPECT_EQ(fs.status("/atlas").id.device, 1u);
+    fs.setUnlistable("/atlas");
+    EXPECT_FALSE(fs.list("/atlas"));
+    EXPECT_EQ(fs.bytesOf("/atlas/lower"), "below");
+}
+
+// On a device whose numbers can't be trusted, files are their final paths:
+// one name each tells them apart, a second name makes it unsure.
+TEST(MemoryFileSystem, UnnumberedDevicesTellFilesByTheirFinalPaths) {
+    MemoryFileSystem fs;
+    fs.addFile("/d/a", "a");
+    fs.addFile("/d/A", "A");
+    fs.addSymlink("/d/to-a", "a");
+    fs.setUnnumbered(1);
+    EXPECT_FALSE(fs.status("/d/a").id.numbered);
+    EXPECT_EQ(fs.status("/d/to-a").id.finalPath, "/d/a");
+    EXPECT_EQ(fs::sameFile(fs.status("/d/a"), fs.status("/d/to-a")), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(fs.status("/d/a"), fs.status("/d/A")), fs::Sameness::different);
+    fs.addHardLink("/d/a", "/e/b");
+    EXPECT_EQ(fs::sameFile(fs.status("/d/a"), fs.status("/e/b")), fs::Sameness::unsure);
+    EXPECT_EQ(fs::sameFile(fs.status("/d/A"), fs.status("/e/b")), fs::Sameness::unsure);
+    EXPECT_EQ(fs::sameFile(fs.status("/d/a"), fs.status("/missing")), fs::Sameness::different);
+}
+
+// Opening as the programs do: a new name never through a link, a taken one
+// as it is, the output kept as it is until it is written over, and nothing
+// another run holds locked.
+TEST(MemoryFileSystem, OpensAsTheProgramsAskAndHonoursOtherRunsLocks) {
+    MemoryFileSystem fs;
+    fs.addFile("/d/old", "old bytes");
+    fs.addSymlink("/d/link", "old");
+    fs.addSymlink("/d/dangling", "made");
+    bool existed = false;
+    EXPECT_EQ(fs.createNew("/d/dangling", existed), nullptr);
+    EXPECT_TRUE(existed);
+    EXPECT_EQ(fs.openExisting("/d/link"), nullptr);
+    EXPECT_NE(fs.openExisting("/d/old"), nullptr);
+    EXPECT_EQ(fs.bytesOf("/d/old"), "old bytes");
+    {
+        const std::string made = "/d/made";
+        const std::unique_ptr<fs::File> output = fs.createOutput("/d/dangling", &made);
+        ASSERT_NE(output, nullptr);
+        EXPECT_EQ(fs.registeredOutput(), (std::vector<std::string>{"/d/dangling", "/d/made"}));
+        fs.keepOutput();
+        EXPECT_TRUE(fs.registeredOutput().empty());
+    }
+    {
+        const std::unique_ptr<fs::File> output = fs.createOutput("/d/link", nullptr);
+        ASSERT_NE(output, nullptr);
+        ASSERT_TRUE(output->write("new", 3));
+        EXPECT_EQ(fs.bytesOf("/d/old"), "new bytes");
+    }
+    fs.lockElsewhere("/d/old", false);
+    EXPECT_EQ(fs.createOutput("/d/old", nullptr), nullptr);
+    EXPECT_NE(fs.openRead("/d/old", nullptr, fs::Lock::shared), nullptr);
+    fs.lockElsewhere("/d/old", true);
+    EXPECT_EQ(fs.openRead("/d/old", nullptr, fs::Lock::shared), nullptr);
+    EXPECT_NE(fs.openRead("/d/old", nullptr), nullptr);
+    fs.setStandardStream(2, "/d/link");
+    ASSERT_EQ(fs.standardStreams().size(), 1u);
+    EXPECT_EQ(fs::sameFile(fs.standardStreams()[0], fs.status("/d/old")), fs::Sameness::same);
+    EXPECT_EQ(fs.openFiles(), 0u);
 }
 
 TEST(MemoryFileSystem, SetupRefusesNamesThatCantBeMade) {

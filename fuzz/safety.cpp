@@ -67,11 +67,16 @@ bool packedBefore(const std::string& left, const std::string& right) {
     return a != b ? a < b : left < right;
 }
 
-std::optional<fs::FileId> idOf(fs::MemoryFileSystem& files, const std::string& path) {
-    const fs::Status status = files.status(path);
+// What a file is, by the numbers the tree gives it, which the tree keeps
+// even where it doesn't let the programs trust them.
+using Id = std::optional<std::pair<std::uint64_t, std::uint64_t>>;
+
+Id idOf(const fs::Status& status) {
     if (status.kind == fs::Kind::missing) return std::nullopt;
-    return status.id;
+    return std::pair{status.id.device, status.id.inode};
 }
+
+Id idOf(fs::MemoryFileSystem& files, const std::string& path) { return idOf(files.status(path)); }
 
 // Adds a symbolic or hard link, as chosen; a hard link can't be made to a
 // directory or to nothing, and a name already taken stays as it is.
@@ -185,16 +190,17 @@ std::string checkPack(Choices& choose) {
     const std::string routePath = atlasDir + "/" + route;
     const fs::Status outStatus = files.status(out);
     const std::string outTarget = files.followLinks(out).target;
-    const std::optional<fs::FileId> atlasId = idOf(files, atlasDir);
-    const std::optional<fs::FileId> indexId = idOf(files, indexPath);
-    const std::optional<fs::FileId> routeId = idOf(files, routePath);
+    const Id atlasId = idOf(files, atlasDir);
+    const Id indexId = idOf(files, indexPath);
+    const Id routeId = idOf(files, routePath);
+    const Id outId = idOf(outStatus);
 
     const bool earlyFailure = files.status(atlasDir).kind != fs::Kind::directory ||
                               files.status(indexPath).kind == fs::Kind::missing ||
                               files.status(routePath).kind == fs::Kind::missing;
     bool namesInput = outStatus.kind == fs::Kind::missing
                           ? idOf(files, parentOf(outTarget)) == atlasId && isNm2(nameOf(outTarget))
-                          : outStatus.id == indexId || outStatus.id == routeId;
+                          : outId == indexId || outId == routeId;
     bool otherFailure = earlyFailure || !headerValid(files.bytesOf(indexPath), 58) ||
                         !headerValid(files.bytesOf(routePath), 16) || outStatus.kind == fs::Kind::directory ||
                         files.status(parentOf(outTarget)).kind != fs::Kind::directory;
@@ -209,20 +215,20 @@ std::string checkPack(Choices& choose) {
         const std::string path = atlasDir + "/" + name;
         const fs::Status status = files.status(path);
         if (status.kind == fs::Kind::directory) continue;
-        if (outStatus.kind != fs::Kind::missing && status.kind != fs::Kind::missing && status.id == outStatus.id) {
+        if (outId && idOf(status) == outId) {
             namesInput = true;
         }
         // A link that leads where the archive will be names an input; one
         // that leads nowhere can't be opened.
         if (status.kind == fs::Kind::missing && files.followLinks(path).target == outTarget) namesInput = true;
         if (status.kind != fs::Kind::file) otherFailure = true;
-        if (status.id == indexId || status.id == routeId) continue;
+        if (idOf(status) == indexId || idOf(status) == routeId) continue;
         expected.push_back(files.bytesOf(path).value_or(""));
     }
     namesInput = namesInput && !earlyFailure;
     std::set<std::string> outputNames{out, outTarget};
     for (const auto& [path, what] : before) {
-        if (outStatus.kind == fs::Kind::file && !what.starts_with("-> ") && idOf(files, path) == outStatus.id) {
+        if (outStatus.kind == fs::Kind::file && !what.starts_with("-> ") && idOf(files, path) == outId) {
             outputNames.insert(path);
         }
     }
@@ -352,8 +358,9 @@ std::string checkUnpack(Choices& choose) {
 
     const Tree before = files.snapshot();
     const fs::Status folderStatus = files.status(folder);
-    const std::optional<fs::FileId> archiveId = idOf(files, given);
-    const std::vector<fs::FileId> chain = files.followLinks(given).links;
+    const Id archiveId = idOf(files, given);
+    std::vector<Id> chain;
+    for (const fs::Status& link : files.followLinks(given).links) chain.push_back(idOf(link));
     bool expectFailure = folderStatus.kind == fs::Kind::file ||
                          (folderStatus.kind == fs::Kind::missing && !files.followLinks(folder).links.empty());
     // Sub-folders stay, and a member can't be created over one.
@@ -362,10 +369,10 @@ std::string checkUnpack(Choices& choose) {
     }
     std::vector<std::string> kept;  // names in the folder that must stay
     for (const auto& [path, what] : before) {
-        if (folderStatus.kind != fs::Kind::directory || idOf(files, parentOf(path)) != folderStatus.id) continue;
-        const std::vector<fs::FileId> own = files.followLinks(path).links;
+        if (folderStatus.kind != fs::Kind::directory || idOf(files, parentOf(path)) != idOf(folderStatus)) continue;
+        const std::vector<fs::Status> own = files.followLinks(path).links;
         const bool link = what.starts_with("-> ");
-        const bool keep = link ? std::find(chain.begin(), chain.end(), own.front()) != chain.end()
+        const bool keep = link ? std::find(chain.begin(), chain.end(), idOf(own.front())) != chain.end()
                                : idOf(files, path) == archiveId;
         if (!keep) continue;
         kept.push_back(path);
@@ -386,7 +393,7 @@ std::string checkUnpack(Choices& choose) {
     const fs::Status folderAfter = files.status(folder);
     for (const std::string& path : changed(before, after)) {
         const auto was = before.find(path);
-        const bool own = folderAfter.kind == fs::Kind::directory && idOf(files, parentOf(path)) == folderAfter.id &&
+        const bool own = folderAfter.kind == fs::Kind::directory && idOf(files, parentOf(path)) == idOf(folderAfter) &&
                          (was == before.end() || was->second != "<dir>");
         if (!own && path != folder) return broken("changed though not the folder's own: " + path);
     }

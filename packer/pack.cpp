@@ -80,11 +80,9 @@ public:
 
     fs::File& file() { return *file_; }
 
-    // Sets the archive's final length, closes it and, once everything said
-    // so far is out, keeps it; false when what was written didn't all reach
-    // the file.
-    bool finish(std::uint64_t length) {
-        if (!file_->truncate(length)) return false;
+    // Closes the archive and, once everything said so far is out, keeps it;
+    // false when what was written didn't all reach the file.
+    bool finish() {
         open_ = false;
         if (!files_.closeOutput(*file_)) return false;
         transcript_.flush();
@@ -103,6 +101,21 @@ private:
     bool finished_ = false;
 };
 
+// Every buffer a run needs, had before anything is created, so that a
+// run short of memory fails having changed nothing.
+struct Buffers {
+    fs::Block block{fs::BlockWriter::capacity};
+    // A small member's bytes, read in one go and checked before they join
+    // the archive.
+    fs::Block first{fs::smallCopy + 1};
+    // Where each nm2 member starts, then offsetFooter; it grows 512 entries
+    // at a time.
+    std::vector<std::uint32_t> memberStarts;
+    std::size_t capacity = 512;
+
+    Buffers() { memberStarts.reserve(capacity + 1); }
+};
+
 // The state of one packing run once the archive exists.
 struct Packing {
     fs::FileSystem& files;
@@ -110,10 +123,8 @@ struct Packing {
     PartialArchive& archive;
     const std::string& outFile;
     fs::BlockWriter out;
+    fs::Block& first;
     std::uint64_t payload = 0;  // bytes of members written so far
-    // A small member's bytes, read in one go and checked before they join
-    // the archive.
-    fs::Block first{fs::smallCopy + 1};
 };
 
 Failure writeFailure(const Packing& run) { return Failure{formatText(text::writeError, run.outFile.c_str())}; }
@@ -130,13 +141,6 @@ std::variant<OpenMember, Failure> openMember(fs::FileSystem& files, const std::s
     member.file = files.openRead(path, &member.info);
     if (!member.file) return Failure{formatText(text::cantOpen, path.c_str())};
     return member;
-}
-
-// What `path` names, links followed; nullopt when nothing is there.
-std::optional<fs::FileId> idOf(fs::FileSystem& files, const std::string& path) {
-    fs::Status status = files.status(path);
-    if (status.kind == fs::Kind::missing) return std::nullopt;
-    return std::move(status.id);
 }
 
 // Reads a member's first bytes into `run.first`: a small member whole in
@@ -197,112 +201,149 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
     return std::nullopt;
 }
 
-// `id` receives what the member was when it opened.
-Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind, fs::FileId& id) {
+// `info` receives what the member was when it opened.
+Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind, fs::Status& info) {
     std::variant<OpenMember, Failure> member = openMember(run.files, path);
     if (Failure* failed = std::get_if<Failure>(&member)) return std::move(*failed);
-    id = std::get<OpenMember>(member).info.id;
+    info = std::get<OpenMember>(member).info;
     return packMember(run, std::get<OpenMember>(member), path, kind);
 }
 
 // Records where the next member starts, the end of the one just written, in
 // the table of member starts (offsetFooter once the last is in), which
-// grows 512 entries at a time.
-Outcome recordNextStart(const Packing& run, std::vector<std::uint32_t>& memberStarts, std::size_t& capacity) {
-    memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
-    const std::size_t count = memberStarts.size() - 1;
-    if (count >= capacity) {
-        capacity += 512;
-        try {
-            memberStarts.reserve(capacity + 1);
-        } catch (const std::bad_alloc&) {
-            return Failure{formatText(text::noTableMemory, run.outFile.c_str())};
-        }
+// grows 512 entries at a time; a failure to grow it ends the run as any
+// other allocation's.
+void recordNextStart(const Packing& run, Buffers& buffers) {
+    buffers.memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
+    const std::size_t count = buffers.memberStarts.size() - 1;
+    if (count >= buffers.capacity) {
+        buffers.capacity += 512;
+        buffers.memberStarts.reserve(buffers.capacity + 1);
     }
-    return std::nullopt;
 }
 
-// The input that the output path names, if it names one: the index or route
-// file or a listed .nm2 file, whatever links lead there, or a .nm2 name not
-// yet made in the atlas folder that the listing would meet once the archive
-// exists there, also through a link that leads nowhere yet, or a listed link
-// that leads where the archive would be made.
+// Whether two names in one folder are one name there: exactly the same
+// bytes, or on Windows the same without regard to case, which the system
+// may take for one name.
+bool sameName(std::string_view a, std::string_view b, fs::PathStyle style) {
+    if (style == fs::PathStyle::posix) return a == b;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; };
+               return up(x) == up(y);
+           });
+}
+
+// Where a path that names nothing yet would be made: the folder the last
+// of its links leads into, and the name there.
+struct Destination {
+    fs::Status folder;
+    std::string name;
+};
+
+Destination destinationOf(fs::FileSystem& files, const std::string& path) {
+    const fs::PathStyle style = files.style();
+    const fs::PathParts parts = fs::splitPath(files.followLinks(path).target, style);
+    return {files.status(parts.drive + parts.dir), parts.name + parts.ext};
+}
+
+// The input that the output path names, if it names one or may name one:
+// the index or route file or a listed .nm2 file, whatever links or mounts
+// lead there; or, when nothing is there yet, a .nm2 name in the atlas folder
+// that the listing would meet once the archive exists, also through a link
+// that leads nowhere yet, or a listed link that leads where the archive
+// would be made. Each is told by what the system says the file is, never by
+// a listing's numbers or a path's spelling.
 std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const AtlasPaths& paths,
                                               const std::vector<fs::Entry>& nm2Entries) {
     const fs::PathStyle style = files.style();
-    const fs::Status atlas = files.status(paths.atlasDir);
     const fs::Status out = files.status(paths.outFile);
     if (out.kind == fs::Kind::missing) {
-        const std::string target = files.followLinks(paths.outFile).target;
-        const fs::PathParts parts = fs::splitPath(target, style);
-        const std::string name = parts.name + parts.ext;
-        const std::optional<fs::FileId> targetDir = idOf(files, parts.drive + parts.dir);
-        if (atlas.kind != fs::Kind::missing && targetDir == atlas.id && matchesNm2(name)) {
-            return fs::joinPath(paths.atlasDir, name, style);
+        const Destination made = destinationOf(files, paths.outFile);
+        const fs::Status atlas = files.status(paths.atlasDir);
+        if (fs::maybeSame(made.folder, atlas) && matchesNm2(made.name)) {
+            return fs::joinPath(paths.atlasDir, made.name, style);
         }
         // A member link that leads nowhere yet would lead to the archive,
         // the output's own name among them.
         for (const fs::Entry& entry : nm2Entries) {
             if (!entry.isLink || entry.isDirectory) continue;
             const std::string path = fs::joinPath(paths.atlasDir, entry.name, style);
-            if (files.followLinks(path).target == target) return path;
+            const Destination leads = destinationOf(files, path);
+            if (fs::maybeSame(leads.folder, made.folder) && sameName(leads.name, made.name, style)) return path;
         }
         return std::nullopt;
     }
-    if (out.id == idOf(files, paths.indexFile)) return paths.indexFile;
-    if (out.id == idOf(files, paths.routeFile)) return paths.routeFile;
-    const bool sameDevice = atlas.kind != fs::Kind::missing && atlas.id.device == out.id.device && atlas.id.path.empty();
+    if (fs::maybeSame(out, files.status(paths.indexFile))) return paths.indexFile;
+    if (fs::maybeSame(out, files.status(paths.routeFile))) return paths.routeFile;
     for (const fs::Entry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
-        // The listing's own number answers for a file that is no link.
-        if (entry.inode != 0 && !entry.isLink) {
-            if (sameDevice && entry.inode == out.id.inode) return fs::joinPath(paths.atlasDir, entry.name, style);
-            continue;
-        }
         const std::string path = fs::joinPath(paths.atlasDir, entry.name, style);
-        if (out.id == idOf(files, path)) return path;
+        if (fs::maybeSame(out, files.status(path))) return path;
     }
     return std::nullopt;
 }
 
+// Whether the output is a file behind the standard output or error stream,
+// which the run's own words would then be written into.
+bool outputIsAStream(fs::FileSystem& files, const std::string& outFile) {
+    const fs::Status out = files.status(outFile);
+    for (const fs::Status& stream : files.standardStreams()) {
+        if (fs::maybeSame(out, stream)) return true;
+    }
+    return false;
+}
+
+// What a listed member is to the inputs already packed and to the archive:
+// nothing (it is packed), the index or route file again (it is skipped), or
+// a file that is or may be the archive, or that can't be told from one of
+// them (the run fails on it).
+enum class Listed { member, packed, refused };
+
+Listed judge(const fs::Status& member, const fs::Status& index, const fs::Status& route,
+             const std::optional<fs::Status>& out) {
+    if (out && fs::maybeSame(member, *out)) return Listed::refused;
+    const fs::Sameness asIndex = fs::sameFile(member, index);
+    const fs::Sameness asRoute = fs::sameFile(member, route);
+    if (asIndex == fs::Sameness::unsure || asRoute == fs::Sameness::unsure) return Listed::refused;
+    if (asIndex == fs::Sameness::same || asRoute == fs::Sameness::same) return Listed::packed;
+    return Listed::member;
+}
+
 // Writes the archive: header, index, route file, the further .nm2 files,
-// footer and final header.
+// footer and final header. The final length is set before the final header
+// is written, so that whatever moment ends the run leaves the old file, a
+// file no reader takes (its header is still the provisional one), or the
+// complete archive.
 Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, const AtlasPaths& paths,
                      const std::vector<fs::Entry>& nm2Entries) {
+    Buffers buffers;
     // Through a link that leads nowhere the archive is a new file at the
-    // link's end, which a failure removes too.
+    // link's end, which a failure or an interrupt removes too.
     std::optional<std::string> madeThroughLink;
     if (files.status(paths.outFile).kind == fs::Kind::missing) {
         std::string target = files.followLinks(paths.outFile).target;
         if (target != paths.outFile) madeThroughLink = std::move(target);
     }
-    std::unique_ptr<fs::File> created = files.createOutput(paths.outFile);
+    std::unique_ptr<fs::File> created =
+        files.createOutput(paths.outFile, madeThroughLink ? &*madeThroughLink : nullptr);
     if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
     PartialArchive archive(files, transcript, std::move(created), paths.outFile, madeThroughLink);
-    Packing run{files, transcript, archive, paths.outFile, fs::BlockWriter(files, archive.file())};
+    Packing run{files, transcript, archive, paths.outFile,
+                fs::BlockWriter(files, archive.file(), std::move(buffers.block)), buffers.first};
 
     const archive::ArchiveHeaderBytes provisional = archive::encodeArchiveHeader(archive::ArchiveHeader{});
     if (!run.out.write(provisional.data(), provisional.size())) return writeFailure(run);
 
-    std::size_t capacity = 512;
-    std::vector<std::uint32_t> memberStarts;
-    try {
-        memberStarts.reserve(capacity + 1);
-    } catch (const std::bad_alloc&) {
-        return Failure{formatText(text::noTableMemory, paths.outFile.c_str())};
-    }
-
     // The index and route file as they opened: a later look could fail, and
     // let the listing pack them again.
-    fs::FileId indexId;
-    fs::FileId routeId;
-    if (Outcome failed = packMember(run, paths.indexFile, indexMember, indexId)) return failed;
-    memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
-    if (Outcome failed = packMember(run, paths.routeFile, routeMember, routeId)) return failed;
-    memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
+    fs::Status index;
+    fs::Status route;
+    if (Outcome failed = packMember(run, paths.indexFile, indexMember, index)) return failed;
+    buffers.memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
+    if (Outcome failed = packMember(run, paths.routeFile, routeMember, route)) return failed;
+    buffers.memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
 
-    const std::optional<fs::Status> outStatus = archive.file().status();
-    const std::optional<fs::FileId> outId = outStatus ? std::optional<fs::FileId>(outStatus->id) : std::nullopt;
+    const std::optional<fs::Status> out = archive.file().status();
     for (const fs::Entry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
         const std::string path = fs::joinPath(paths.atlasDir, entry.name, files.style());
@@ -313,12 +354,14 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
         // The index and route file are in already, under whatever name the
         // listing meets them; the archive must never be read as its own
         // member.
-        if (member.info.id == indexId || member.info.id == routeId) continue;
-        if (member.info.id == outId) return Failure{formatText(text::cantOpen, path.c_str())};
+        const Listed listed = judge(member.info, index, route, out);
+        if (listed == Listed::packed) continue;
+        if (listed == Listed::refused) return Failure{formatText(text::cantOpen, path.c_str())};
         if (Outcome failed = packMember(run, member, path, nm2Member)) return failed;
-        if (Outcome failed = recordNextStart(run, memberStarts, capacity)) return failed;
+        recordNextStart(run, buffers);
     }
 
+    std::vector<std::uint32_t>& memberStarts = buffers.memberStarts;
     const std::uint32_t offsetFooter = memberStarts.back();
     memberStarts.pop_back();
     for (const std::uint32_t start : memberStarts) {
@@ -326,18 +369,18 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
         if (!run.out.write(entry.data(), entry.size())) return writeFailure(run);
     }
     if (!run.out.flush()) return writeFailure(run);
-    if (!archive::writeFinalHeader(archive.file(), offsetFooter)) return writeFailure(run);
     const std::uint64_t length = archive::archiveHeaderSize + std::uint64_t{offsetFooter} +
                                  std::uint64_t{archive::footerEntrySize} * memberStarts.size();
-    if (!archive.finish(length)) return writeFailure(run);
+    if (!archive.file().truncate(length)) return writeFailure(run);
+    if (!archive::writeFinalHeader(archive.file(), offsetFooter)) return writeFailure(run);
+    if (!archive.finish()) return writeFailure(run);
     return std::nullopt;
 }
 
-}  // namespace
-
-Outcome pack(const cli::PackJob& job, fs::FileSystem& files, console::Transcript& transcript) {
+// The whole run; `paths` are filled in as they are found.
+Outcome packAtlas(const cli::PackJob& job, fs::FileSystem& files, console::Transcript& transcript,
+                  AtlasPaths& paths) {
     const fs::PathStyle style = files.style();
-    AtlasPaths paths;
     const std::optional<std::string> workingDir = files.currentDir();
     if (!workingDir) return Failure{text::noWorkingDir};
     paths.workingDir = *workingDir;
@@ -396,12 +439,27 @@ Outcome pack(const cli::PackJob& job, fs::FileSystem& files, console::Transcript
     const std::optional<std::vector<fs::Entry>> nm2Entries = listNm2Entries(files, paths.atlasDir);
     if (!nm2Entries) return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
 
-    // Creating the output empties it: it must not be one of the inputs.
+    // Creating the output empties it: it must not be one of the inputs, nor
+    // a file the run's own words go to.
     if (const std::optional<std::string> input = inputNamedByOutput(files, paths, *nm2Entries)) {
         return Failure{formatText(text::cantOpen, input->c_str())};
     }
+    if (outputIsAStream(files, paths.outFile)) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
 
     return writeArchive(files, transcript, paths, *nm2Entries);
+}
+
+}  // namespace
+
+Outcome pack(const cli::PackJob& job, fs::FileSystem& files, console::Transcript& transcript) {
+    AtlasPaths paths;
+    try {
+        return packAtlas(job, files, transcript, paths);
+    } catch (const std::bad_alloc&) {
+        // The archive, if it was made, is gone already with the run's state.
+        const std::string& outFile = paths.outFile.empty() ? job.out : paths.outFile;
+        return Failure{formatText(text::noTableMemory, outFile.c_str())};
+    }
 }
 
 }  // namespace packer

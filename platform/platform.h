@@ -53,13 +53,18 @@ enum class PathKind { missing, directory, other };
 // What `path` names, links followed.
 PathKind pathKind(const std::string& path);
 
+// What `path` names, links followed or, with `followLast` false, the last
+// name itself (a symbolic link shows as `other`).
+fs::Status pathStatus(const std::string& path, bool followLast);
+
+// The regular files behind the standard output and error streams.
+std::vector<fs::Status> standardStreams();
+
 bool exists(const std::string& path);
 bool canRead(const std::string& path);
 bool canReadWrite(const std::string& path);
 
-// Identifies a file independently of the path used to reach it.
 using FileId = fs::FileId;
-std::optional<FileId> fileId(const std::string& path);
 
 using LinkChain = fs::LinkChain;
 LinkChain followLinks(const std::string& path);
@@ -98,8 +103,8 @@ public:
     // Sets the file's length, cutting or extending it; the position stays.
     bool truncate(std::uint64_t length);
     std::optional<std::uint64_t> seekEnd();
-    std::optional<std::uint64_t> size() const;
-    std::optional<FileId> id() const;
+    // What the open file is now.
+    std::optional<fs::Status> status() const;
     // Closes the file and reports whether everything written reached it.
     bool close();
 
@@ -109,17 +114,17 @@ private:
     std::intptr_t handle_ = invalid;
 };
 
-struct FileInfo {
-    FileId id;
-    std::uint64_t size = 0;
-    std::uint64_t links = 1;  // names the file has in the file system
-};
-std::optional<FileInfo> fileInfo(const std::string& path);
 
 // Opens an existing regular file (links followed) for reading; anything
 // else, a FIFO or a device included, can't be opened, and opening never
 // blocks. `info`, when given, receives what the file was when it opened.
-std::optional<File> openRead(const std::string& path, FileInfo* info = nullptr);
+// With `shared`, the open fails while another run writes the file, and no
+// other run can write it while it is open.
+std::optional<File> openRead(const std::string& path, fs::Status* info = nullptr, bool shared = false);
+
+// Opens a name that exists for writing as it is: never through a symbolic
+// link, nothing cut; only a regular file.
+std::optional<File> openExisting(const std::string& path);
 
 // Creates a file for reading and writing, or empties an existing one. Where
 // the system can't delete a link by its own name (Wine), a name that leads
@@ -130,15 +135,17 @@ std::optional<File> createFile(const std::string& path);
 // Cuts an existing file to 0 bytes by its path.
 bool emptyFile(const std::string& path);
 
-// Opens the archive a run writes, registered in the same step, with no
-// moment for an interrupt in between, as the file an interrupt cuts to 0
-// bytes and deletes. It is created when missing; the caller sets the final
-// length with truncate. On POSIX an existing file keeps its bytes until they
-// are written over: writing over a file in place spares the file system
-// freeing its blocks, waiting on their write-back and allocating them again. It stays registered until forgetOutput or
-// endInterrupts; closeOutput closes it, after which an interrupt reaches it
-// by its path.
-std::optional<File> createOutput(const std::string& path);
+// Opens the archive a run writes, locked against every other run and
+// registered in the same step, with no moment for an interrupt in between,
+// as the file an interrupt cuts to 0 bytes and deletes (and
+// `madeThroughLink`, when given, as a file it deletes too). It is created
+// when missing; the caller sets the final length with truncate. On POSIX an
+// existing file keeps its bytes until they are written over: writing over a
+// file in place spares the file system freeing its blocks, waiting on their
+// write-back and allocating them again. Nothing is changed when another run
+// holds the file. It stays registered until forgetOutput or endInterrupts;
+// closeOutput closes it, after which an interrupt reaches it by its path.
+std::optional<File> createOutput(const std::string& path, const std::string* madeThroughLink);
 bool closeOutput(File& output);
 void forgetOutput();
 

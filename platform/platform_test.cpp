@@ -15,13 +15,15 @@ TEST(FileIdentity, FollowsLinksAndSeesThroughOtherNames) {
     testsupport::writeFile(dir / "b", "x");
     ASSERT_EQ(::link((dir / "a").c_str(), (dir / "hard").c_str()), 0);
     ASSERT_EQ(::symlink((dir / "a").c_str(), (dir / "soft").c_str()), 0);
-    const auto a = platform::fileId(dir / "a");
-    ASSERT_TRUE(a);
-    EXPECT_EQ(platform::fileId(dir / "hard"), a);
-    EXPECT_EQ(platform::fileId(dir / "soft"), a);
-    EXPECT_NE(platform::fileId(dir / "b"), a);
-    EXPECT_FALSE(platform::fileId(dir / "missing"));
-    EXPECT_EQ(platform::openRead(dir / "soft")->id(), a);
+    const fs::Status a = platform::pathStatus(dir / "a", true);
+    ASSERT_EQ(a.kind, fs::Kind::file);
+    EXPECT_EQ(a.links, 2u);
+    EXPECT_EQ(fs::sameFile(platform::pathStatus(dir / "hard", true), a), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(platform::pathStatus(dir / "soft", true), a), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(platform::pathStatus(dir / "soft", false), a), fs::Sameness::different);
+    EXPECT_EQ(fs::sameFile(platform::pathStatus(dir / "b", true), a), fs::Sameness::different);
+    EXPECT_EQ(platform::pathStatus(dir / "missing", true).kind, fs::Kind::missing);
+    EXPECT_EQ(fs::sameFile(*platform::openRead(dir / "soft")->status(), a), fs::Sameness::same);
 }
 
 TEST(ListDir, MarksDirectoriesAndLinksToThem) {

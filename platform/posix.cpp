@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -108,6 +109,9 @@ std::atomic<const char*> interruptMessage{nullptr};
 std::string outputPath;
 std::atomic<const char*> outputName{nullptr};
 std::atomic<int> outputFd{-1};
+// The file the output's name led to through a link, when the run made it.
+std::string madePath;
+std::atomic<const char*> madeName{nullptr};
 
 // Ends the run as an interrupt does. Async-signal-safe.
 [[noreturn]] void interruptNow() {
@@ -119,6 +123,7 @@ std::atomic<int> outputFd{-1};
             [[maybe_unused]] const int cut = ::ftruncate(fd, 0);
         }
         ::unlink(path);
+        if (const char* made = madeName.load()) ::unlink(made);
     }
     writePending();
     if (const char* message = interruptMessage.load()) writeAll(message, std::strlen(message));
@@ -212,27 +217,41 @@ bool canReadWrite(const std::string& path) { return ::access(path.c_str(), R_OK 
 namespace {
 
 FileId idOf(const struct stat& info) {
-    return FileId{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), 0, {}};
+    FileId id;
+    id.device = static_cast<std::uint64_t>(info.st_dev);
+    id.inode = static_cast<std::uint64_t>(info.st_ino);
+    return id;
 }
 
 int fdOf(const File& file) { return static_cast<int>(file.handle()); }
 
-FileInfo infoOf(const struct stat& info) {
-    return FileInfo{idOf(info), static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_nlink)};
+fs::Status statusFrom(const struct stat& info) {
+    fs::Status status;
+    status.kind = S_ISDIR(info.st_mode) ? fs::Kind::directory
+                  : S_ISREG(info.st_mode) ? fs::Kind::file
+                                          : fs::Kind::other;
+    status.id = idOf(info);
+    status.size = static_cast<std::uint64_t>(info.st_size);
+    status.links = static_cast<std::uint64_t>(info.st_nlink);
+    return status;
 }
 
 }  // namespace
 
-std::optional<FileId> fileId(const std::string& path) {
+fs::Status pathStatus(const std::string& path, bool followLast) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    return idOf(info);
+    const int result = followLast ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
+    if (result != 0) return {};
+    return statusFrom(info);
 }
 
-std::optional<FileInfo> fileInfo(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-    return infoOf(info);
+std::vector<fs::Status> standardStreams() {
+    std::vector<fs::Status> streams;
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) streams.push_back(statusFrom(info));
+    }
+    return streams;
 }
 
 LinkChain followLinks(const std::string& path) {
@@ -245,7 +264,7 @@ LinkChain followLinks(const std::string& path) {
         const ssize_t length = ::readlink(chain.target.c_str(), to.data(), to.size());
         if (length <= 0 || static_cast<std::size_t>(length) >= to.size()) break;
         to.resize(static_cast<std::size_t>(length));
-        chain.links.push_back(idOf(info));
+        chain.links.push_back(statusFrom(info));
         const fs::PathStyle style = fs::PathStyle::posix;
         chain.target = fs::isAbsolute(to, style) ? to : fs::splitPath(chain.target, style).dir + to;
     }
@@ -357,16 +376,10 @@ std::optional<std::uint64_t> File::seekEnd() {
     return static_cast<std::uint64_t>(end);
 }
 
-std::optional<std::uint64_t> File::size() const {
+std::optional<fs::Status> File::status() const {
     struct stat info {};
     if (::fstat(fdOf(*this), &info) != 0) return std::nullopt;
-    return static_cast<std::uint64_t>(info.st_size);
-}
-
-std::optional<FileId> File::id() const {
-    struct stat info {};
-    if (::fstat(fdOf(*this), &info) != 0) return std::nullopt;
-    return idOf(info);
+    return statusFrom(info);
 }
 
 bool File::close() {
@@ -381,7 +394,7 @@ namespace {
 // Opens non-blocking, so that a FIFO can't hold the run, and keeps the file
 // only when it is a regular one. Reads of a regular file ignore the flag, so
 // only a file that is to be written has it cleared.
-std::optional<File> openRegular(const std::string& path, int flags, FileInfo* fileInfo) {
+std::optional<File> openRegular(const std::string& path, int flags, fs::Status* opened) {
     const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return std::nullopt;
     File file(fd);
@@ -389,13 +402,31 @@ std::optional<File> openRegular(const std::string& path, int flags, FileInfo* fi
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     // Only O_NONBLOCK of the status flags that F_SETFL changes was set.
     if ((flags & O_ACCMODE) != O_RDONLY && ::fcntl(fd, F_SETFL, 0) != 0) return std::nullopt;
-    if (fileInfo != nullptr) *fileInfo = infoOf(info);
+    if (opened != nullptr) *opened = statusFrom(info);
     return file;
 }
 
 }  // namespace
 
-std::optional<File> openRead(const std::string& path, FileInfo* info) { return openRegular(path, O_RDONLY, info); }
+// Locks the whole file against other runs without waiting: false only when
+// another run holds a lock that keeps this one out. A file system without
+// locks leaves the file unlocked.
+bool lockAgainstOthers(const File& file, int how) {
+    for (;;) {
+        if (::flock(fdOf(file), how | LOCK_NB) == 0) return true;
+        if (errno != EINTR) return errno != EWOULDBLOCK;
+    }
+}
+
+std::optional<File> openRead(const std::string& path, fs::Status* info, bool shared) {
+    std::optional<File> file = openRegular(path, O_RDONLY, info);
+    if (file && shared && !lockAgainstOthers(*file, LOCK_SH)) return std::nullopt;
+    return file;
+}
+
+std::optional<File> openExisting(const std::string& path) {
+    return openRegular(path, O_WRONLY | O_NOFOLLOW | O_NOCTTY, nullptr);
+}
 
 std::optional<File> createFile(const std::string& path) {
     // The archive is rewritten at byte 0 when it is complete, so only a
@@ -405,7 +436,7 @@ std::optional<File> createFile(const std::string& path) {
 
 NewFile createNew(const std::string& path) {
     // A file made by this very call is a regular one.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return NewFile{std::nullopt, errno == EEXIST};
     return NewFile{File(fd), false};
 }
@@ -473,12 +504,14 @@ KernelCopy kernelCopy(File& source, File& target, std::size_t size) {
 
 bool emptyFile(const std::string& path) { return ::truncate(path.c_str(), 0) == 0; }
 
-std::optional<File> createOutput(const std::string& path) {
+std::optional<File> createOutput(const std::string& path, const std::string* madeThroughLink) {
     const InterruptsHeld held;
     std::optional<File> file = openRegular(path, O_RDWR | O_CREAT, nullptr);
-    if (!file) return std::nullopt;
+    if (!file || !lockAgainstOthers(*file, LOCK_EX)) return std::nullopt;
     outputPath = path;
     outputName.store(outputPath.c_str());
+    madePath = madeThroughLink != nullptr ? *madeThroughLink : std::string();
+    madeName.store(madeThroughLink != nullptr ? madePath.c_str() : nullptr);
     outputFd.store(fdOf(*file));
     return file;
 }
@@ -492,6 +525,8 @@ bool closeOutput(File& output) {
 void forgetOutput() {
     const InterruptsHeld held;
     outputName.store(nullptr);
+    madeName.store(nullptr);
+    madePath.clear();
     outputFd.store(-1);
     outputPath.clear();
 }
@@ -508,6 +543,7 @@ void endInterrupts() {
     const sigset_t signals = interruptSignals();
     ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     outputName.store(nullptr);
+    madeName.store(nullptr);
     outputFd.store(-1);
 }
 

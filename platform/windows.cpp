@@ -320,10 +320,12 @@ std::wstring folded(std::wstring text) {
     return text;
 }
 
-std::optional<FileInfo> infoOf(HANDLE file) {
+// What the open file is: a folder when it is one, a file otherwise.
+std::optional<fs::Status> infoOf(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(file, &info)) return std::nullopt;
-    FileInfo result;
+    fs::Status result;
+    result.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? fs::Kind::directory : fs::Kind::file;
     result.size = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
     result.links = info.nNumberOfLinks;
 
@@ -339,19 +341,14 @@ std::optional<FileInfo> infoOf(HANDLE file) {
         for (std::size_t k = 0; k < 8; ++k) facts.id[k] = static_cast<std::uint8_t>(index >> (8 * k));
     }
     facts.fileSystem = fileSystemOf(file);
-    std::optional<FileId> id = windows::identityOf(facts);
-    if (!id) {
-        facts.foldedFinalPath = utf8(folded(finalPathOf(file)));
-        id = windows::identityOf(facts);
-    }
-    if (!id) return std::nullopt;
-    result.id = std::move(*id);
+    facts.finalPath = utf8(finalPathOf(file));
+    result.id = windows::identityOf(facts);
     return result;
 }
 
-HANDLE openAttributes(const std::wstring& path) {
+HANDLE openAttributes(const std::wstring& path, DWORD flags = 0) {
     return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
 // The final path of what `path` names, links followed; empty when nothing
@@ -395,25 +392,44 @@ Reach reachOf(const std::wstring& path) {
     return nameOf(path) == nameOf(target) ? Reach::itself : Reach::elsewhereInFolder;
 }
 
-// What `path` is, links followed; its data is not opened, so files held
-// open without sharing answer too.
-std::optional<FileInfo> infoOf(const std::string& path) {
-    const HANDLE file = openAttributes(native(path));
+// What `path` is, links followed or, with `followLast` false, the last
+// name itself; its data is not opened, so files held open without sharing
+// answer too.
+std::optional<fs::Status> infoOf(const std::string& path, bool followLast) {
+    const HANDLE file = openAttributes(native(path), followLast ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::optional<FileInfo> info = infoOf(file);
+    std::optional<fs::Status> info = infoOf(file);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (info && !followLast && ::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        info->kind = fs::Kind::other;
+    }
     ::CloseHandle(file);
     return info;
 }
 
 }  // namespace
 
-std::optional<FileId> fileId(const std::string& path) {
-    std::optional<FileInfo> info = infoOf(path);
-    if (!info) return std::nullopt;
-    return std::move(info->id);
+fs::Status pathStatus(const std::string& path, bool followLast) {
+    const PathKind kind = pathKind(path);
+    if (kind == PathKind::missing && followLast) return {};
+    std::optional<fs::Status> info = infoOf(path, followLast);
+    if (!info) return {};
+    if (followLast && kind == PathKind::other && info->kind == fs::Kind::directory) info->kind = fs::Kind::other;
+    return std::move(*info);
 }
 
-std::optional<FileInfo> fileInfo(const std::string& path) { return infoOf(path); }
+std::vector<fs::Status> standardStreams() {
+    std::vector<fs::Status> streams;
+    for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE stream = ::GetStdHandle(which);
+        if (stream == nullptr || stream == INVALID_HANDLE_VALUE || ::GetFileType(stream) != FILE_TYPE_DISK) continue;
+        if (std::optional<fs::Status> info = infoOf(stream); info && info->kind == fs::Kind::file) {
+            streams.push_back(std::move(*info));
+        }
+    }
+    return streams;
+}
 
 // Links are left to the system here: a path leads where it names.
 LinkChain followLinks(const std::string& path) { return LinkChain{{}, path}; }
@@ -555,57 +571,29 @@ std::optional<std::uint64_t> File::seekEnd() {
     return static_cast<std::uint64_t>(end);
 }
 
-std::optional<std::uint64_t> File::size() const {
-    const __int64 length = ::_filelengthi64(::_fileno(streamOf(*this)));
-    if (length < 0) return std::nullopt;
-    return static_cast<std::uint64_t>(length);
-}
-
-std::optional<FileId> File::id() const {
-    std::optional<FileInfo> info = infoOf(systemHandleOf(streamOf(*this)));
-    if (!info) return std::nullopt;
-    return std::move(info->id);
-}
+std::optional<fs::Status> File::status() const { return infoOf(systemHandleOf(streamOf(*this))); }
 
 bool File::close() {
     if (!isOpen()) return true;
     return std::fclose(reinterpret_cast<FILE*>(release())) == 0;
 }
 
-std::optional<File> openRead(const std::string& path, FileInfo* info) {
-    FILE* stream = nullptr;
-    if (::_wfopen_s(&stream, native(path).c_str(), L"rb") != 0 || stream == nullptr) return std::nullopt;
-    File file = fileOf(stream);
-    // Only a file on a disk: not a console, a printer port or a pipe.
-    const HANDLE handle = systemHandleOf(stream);
-    if (::GetFileType(handle) != FILE_TYPE_DISK) return std::nullopt;
-    const std::optional<FileInfo> opened = infoOf(handle);
-    if (!opened) return std::nullopt;
-    if (info != nullptr) *info = *opened;
-    return file;
-}
-
 namespace {
 
-std::optional<File> createNamed(const std::wstring& name) {
-    // Created or emptied like "w+b" opens it, shared with no reader or
-    // writer, but open to deletion: an interrupt deletes the archive while
-    // the run still holds it.
-    const HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+// The open file `handle` as a stream, when it is a file on a disk: not a
+// console, a printer port or a pipe.
+std::optional<File> streamOn(HANDLE handle, int access, const wchar_t* mode) {
     if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
-    // The archive is rewritten at byte 0 when it is complete, so only a file
-    // on a disk can hold it.
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
         ::CloseHandle(handle);
         return std::nullopt;
     }
-    const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    const int descriptor = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), access | _O_BINARY);
     if (descriptor == -1) {
         ::CloseHandle(handle);
         return std::nullopt;
     }
-    FILE* stream = ::_wfdopen(descriptor, L"r+b");
+    FILE* stream = ::_wfdopen(descriptor, mode);
     if (stream == nullptr) {
         ::_close(descriptor);
         return std::nullopt;
@@ -615,20 +603,57 @@ std::optional<File> createNamed(const std::wstring& name) {
 
 }  // namespace
 
-std::optional<File> createFile(const std::string& path) {
-    // Never through a link to another folder: the link can't be deleted by
-    // its own name here, and the member would empty a file elsewhere.
-    const std::wstring name = native(path);
-    if (reachOf(name) == Reach::outsideFolder) return std::nullopt;
-    return createNamed(name);
+std::optional<File> openRead(const std::string& path, fs::Status* info, bool shared) {
+    // Shared with other readers only when asked: no run writes the file
+    // while it is read, and none reads it while another writes it.
+    const DWORD sharing = shared ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    std::optional<File> file = streamOn(::CreateFileW(native(path).c_str(), GENERIC_READ, sharing, nullptr,
+                                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+                                        _O_RDONLY, L"rb");
+    if (!file) return std::nullopt;
+    const std::optional<fs::Status> opened = infoOf(systemHandleOf(streamOf(*file)));
+    if (!opened || opened->kind != fs::Kind::file) return std::nullopt;
+    if (info != nullptr) *info = *opened;
+    return file;
 }
 
-// A name taken before the run reaches it is reported as taken, so that the
-// caller's checks on existing files still apply; the file then made is the
-// same one createFile makes.
+namespace {
+
+// Created or emptied like "w+b" opens it (or, with CREATE_NEW, only made
+// new), shared with no reader or writer, but open to deletion: an interrupt
+// deletes the archive while the run still holds it. The archive is
+// rewritten at byte 0 when it is complete, so only a file on a disk can
+// hold it.
+std::optional<File> createNamed(const std::wstring& name, DWORD disposition) {
+    return streamOn(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr),
+                    _O_RDWR, L"r+b");
+}
+
+}  // namespace
+
 NewFile createNew(const std::string& path) {
-    if (exists(path)) return NewFile{std::nullopt, true};
-    return NewFile{createFile(path), false};
+    std::optional<File> file = createNamed(native(path), CREATE_NEW);
+    if (file) return NewFile{std::move(file), false};
+    const DWORD error = ::GetLastError();
+    return NewFile{std::nullopt, error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS};
+}
+
+std::optional<File> openExisting(const std::string& path) {
+    // Never through a link, marked as one or not: the name must lead to
+    // itself.
+    const std::wstring name = native(path);
+    if (reachOf(name) != Reach::itself) return std::nullopt;
+    const HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (handle != INVALID_HANDLE_VALUE &&
+        (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+         (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)) {
+        ::CloseHandle(handle);
+        return std::nullopt;
+    }
+    return streamOn(handle, _O_RDWR, L"r+b");
 }
 
 KernelCopy kernelCopy(File&, File&, std::size_t) { return {KernelCopy::Status::refused, 0}; }
@@ -657,6 +682,7 @@ std::atomic<const char*> interruptMessage{nullptr};
 // paused console can't keep the file from being deleted.
 SRWLOCK removesLock = SRWLOCK_INIT;
 std::wstring outputName;
+std::wstring madeName;  // the file made through a link, when there is one
 bool outputSet = false;
 HANDLE outputHandle = nullptr;  // while the run holds it open
 bool interruptsEnded = false;
@@ -692,6 +718,7 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
             emptyFile(outputName);
         }
         ::DeleteFileW(outputName.c_str());
+        if (!madeName.empty()) ::DeleteFileW(madeName.c_str());
     }
     ::AcquireSRWLockExclusive(&errorLock);
     flushPending();
@@ -703,13 +730,15 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 
 }  // namespace
 
-std::optional<File> createOutput(const std::string& path) {
+std::optional<File> createOutput(const std::string& path, const std::string* madeThroughLink) {
     std::wstring name = native(path);
     const Lock lock(removesLock);
     // The output goes where its name leads, as the user asked, after the
-    // packer made sure it is none of its inputs.
-    std::optional<File> file = createNamed(name);
+    // packer made sure it is none of its inputs. Opened with no sharing, it
+    // can't be created while another run has it open.
+    std::optional<File> file = createNamed(name, CREATE_ALWAYS);
     if (!file) return std::nullopt;
+    madeName = madeThroughLink != nullptr ? native(*madeThroughLink) : std::wstring();
     outputName.swap(name);
     outputSet = true;
     outputHandle = systemHandleOf(streamOf(*file));
@@ -727,6 +756,7 @@ void forgetOutput() {
     outputSet = false;
     outputHandle = nullptr;
     outputName.clear();
+    madeName.clear();
 }
 
 void catchInterrupts(const char* message) {

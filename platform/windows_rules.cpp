@@ -158,7 +158,7 @@ std::string folded(std::string_view text) {
 
 }  // namespace
 
-std::optional<FileId> identityOf(const IdentityFacts& facts) {
+FileId identityOf(const IdentityFacts& facts) {
     const bool numbered = std::any_of(facts.id.begin(), facts.id.end(), [](std::uint8_t b) { return b != 0; });
     bool sure = facts.serial != 0 && numbered && facts.fileSystem.has_value();
     if (sure) {
@@ -167,16 +167,15 @@ std::optional<FileId> identityOf(const IdentityFacts& facts) {
         if (system == "REFS" && !facts.wideId) sure = false;
     }
     FileId id;
+    id.finalPath = facts.finalPath;
+    id.numbered = sure;
     if (sure) {
         id.device = facts.serial;
         for (int k = 7; k >= 0; --k) {
             id.inode = id.inode << 8 | facts.id[static_cast<std::size_t>(k)];
             id.inodeHigh = id.inodeHigh << 8 | facts.id[static_cast<std::size_t>(k + 8)];
         }
-        return id;
     }
-    if (facts.foldedFinalPath.empty()) return std::nullopt;
-    id.path = facts.foldedFinalPath;
     return id;
 }
 

@@ -56,15 +56,15 @@ struct IdentityFacts {
     std::array<std::uint8_t, 16> id{};
     bool wideId = false;                    // the 128-bit id, not the older 64-bit index
     std::optional<std::string> fileSystem;  // nullopt when the volume can't be asked
-    std::string foldedFinalPath;            // empty when it can't be had
+    std::string finalPath;                  // empty when it can't be had
 };
 
 // The file's identity: its volume serial and id where they surely identify
-// it, otherwise its final path without regard to case; nullopt when neither
-// can be had. Not sure: a serial or id of 0 (Wine gives every file system
+// it, and always its final path, by which files are told apart where the
+// numbers are not sure. Not sure: a serial or id of 0 (Wine gives every file system
 // without a disk serial 0, and their numbers overlap), a volume that can't be
 // asked, FAT and exFAT (which number no files for good), and ReFS without the
 // 128-bit id (its 64-bit index is not unique).
-std::optional<FileId> identityOf(const IdentityFacts& facts);
+FileId identityOf(const IdentityFacts& facts);
 
 }  // namespace platform::windows

@@ -75,7 +75,7 @@ TEST(ListedNames, AFailureAfterTheFirstEntriesFailsTheListing) {
     EXPECT_EQ(results, "failed failed 2 ");
 }
 
-TEST(Identity, NumbersOnlyWhereTheyAreSureElseTheFinalPath) {
+TEST(Identity, NumbersOnlyWhereTheyAreSureAndAlwaysTheFinalPath) {
     const auto facts = [](std::uint64_t serial, std::uint8_t low, std::uint8_t high, bool wide,
                           std::optional<std::string> system) {
         IdentityFacts made;
@@ -84,34 +84,31 @@ TEST(Identity, NumbersOnlyWhereTheyAreSureElseTheFinalPath) {
         made.id[15] = high;
         made.wideId = wide;
         made.fileSystem = std::move(system);
-        made.foldedFinalPath = "\\\\?\\Z:\\DEV\\SHM\\A.NM2";
+        made.finalPath = "\\\\?\\Z:\\dev\\shm\\a.nm2";
         return made;
     };
     const struct {
         IdentityFacts facts;
+        bool numbered;
         std::uint64_t device, inode, inodeHigh;
-        const char* path;
     } rows[] = {
-        {facts(0x5a000000, 7, 9, true, "NTFS"), 0x5a000000, 7, 0x0900000000000000, ""},
-        {facts(0x5a000000, 7, 9, true, "ReFS"), 0x5a000000, 7, 0x0900000000000000, ""},
-        {facts(0x5a000000, 7, 0, false, "ReFS"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
-        {facts(0, 2, 0, true, "NTFS"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
-        {facts(0x1234, 0, 0, true, "NTFS"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
-        {facts(0x1234, 7, 0, false, "FAT32"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
-        {facts(0x1234, 7, 0, false, "exFAT"), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
-        {facts(0x1234, 7, 0, false, std::nullopt), 0, 0, 0, "\\\\?\\Z:\\DEV\\SHM\\A.NM2"},
+        {facts(0x5a000000, 7, 9, true, "NTFS"), true, 0x5a000000, 7, 0x0900000000000000},
+        {facts(0x5a000000, 7, 9, true, "ReFS"), true, 0x5a000000, 7, 0x0900000000000000},
+        {facts(0x5a000000, 7, 0, false, "ReFS"), false, 0, 0, 0},
+        {facts(0, 2, 0, true, "NTFS"), false, 0, 0, 0},
+        {facts(0x1234, 0, 0, true, "NTFS"), false, 0, 0, 0},
+        {facts(0x1234, 7, 0, false, "FAT32"), false, 0, 0, 0},
+        {facts(0x1234, 7, 0, false, "exFAT"), false, 0, 0, 0},
+        {facts(0x1234, 7, 0, false, std::nullopt), false, 0, 0, 0},
     };
     for (const auto& row : rows) {
-        const std::optional<platform::FileId> id = identityOf(row.facts);
-        ASSERT_TRUE(id);
-        EXPECT_EQ(id->device, row.device);
-        EXPECT_EQ(id->inode, row.inode);
-        EXPECT_EQ(id->inodeHigh, row.inodeHigh);
-        EXPECT_EQ(id->path, row.path);
+        const platform::FileId id = identityOf(row.facts);
+        EXPECT_EQ(id.numbered, row.numbered);
+        EXPECT_EQ(id.device, row.device);
+        EXPECT_EQ(id.inode, row.inode);
+        EXPECT_EQ(id.inodeHigh, row.inodeHigh);
+        EXPECT_EQ(id.finalPath, "\\\\?\\Z:\\dev\\shm\\a.nm2");
     }
-    IdentityFacts unknown = facts(0, 2, 0, true, "NTFS");
-    unknown.foldedFinalPath.clear();
-    EXPECT_EQ(identityOf(unknown), std::nullopt);
 }
 
 }  // namespace

@@ -25,39 +25,28 @@ bool prepareFolder(fs::FileSystem& files, const std::string& folderPath) {
     return false;
 }
 
-bool emptyFolder(fs::FileSystem& files, const std::string& folderPath, const KeptFiles& kept) {
+void emptyFolder(fs::FileSystem& files, const std::string& folderPath, const KeptFiles& kept) {
     std::optional<std::vector<fs::Entry>> entries = files.list(folderPath);
-    if (!entries) return false;
+    if (!entries) return;
     // In the order of their file numbers the deletions go through the file
-    // system's tables front to back: 100,000 files went in 2.1 s against
-    // 2.4-2.5 s in the listing's order.
+    // system's tables front to back.
     std::stable_sort(entries->begin(), entries->end(),
                      [](const fs::Entry& a, const fs::Entry& b) { return a.inode < b.inode; });
-    const fs::Status folder = files.status(folderPath);
-    const bool numbered = folder.kind == fs::Kind::directory && folder.id.path.empty();
-    const auto isKept = [&](const fs::FileId& id) {
-        return id == kept.archive || std::find(kept.links.begin(), kept.links.end(), id) != kept.links.end();
+    const bool keepsAny = kept.archive.kind != fs::Kind::missing || !kept.links.empty();
+    const auto isKept = [&](const fs::Status& name) {
+        return fs::maybeSame(name, kept.archive) ||
+               std::any_of(kept.links.begin(), kept.links.end(),
+                           [&](const fs::Status& link) { return fs::maybeSame(name, link); });
     };
-    bool holdsKept = false;
     for (const fs::Entry& entry : *entries) {
         // A name that leads to another entry would delete that one.
         if (entry.isDirectory || !entry.nameKept) continue;
         const std::string path = fs::joinPath(folderPath, entry.name, files.style());
-        // The listing's own number names the entry itself, a link included;
-        // where it gives none, the file the entry leads to is asked for.
-        std::optional<fs::FileId> id;
-        if (entry.inode != 0 && numbered) {
-            id = fs::FileId{folder.id.device, entry.inode, 0, {}};
-        } else if (const fs::Status status = files.status(path); status.kind != fs::Kind::missing) {
-            id = status.id;
-        }
-        if (id && isKept(*id)) {
-            holdsKept = true;
-            continue;
-        }
+        // Each name is asked what it is itself: a listing's numbers don't
+        // tell a mount point or an overlay's file.
+        if (keepsAny && isKept(files.linkStatus(path))) continue;
         [[maybe_unused]] const bool removed = files.remove(path);
     }
-    return holdsKept;
 }
 
 }  // namespace unpacker

@@ -19,15 +19,17 @@ std::string folderPathOf(const std::string& archivePath, fs::PathStyle style);
 bool prepareFolder(fs::FileSystem& files, const std::string& folderPath);
 
 // What emptying the folder must never delete: the archive, under whatever
-// name, and the links by which the name the user gave reaches it.
+// name (missing when there is none), and the links by which the name the
+// user gave reaches it.
 struct KeptFiles {
-    std::optional<fs::FileId> archive;
-    std::vector<fs::FileId> links;
+    fs::Status archive;
+    std::vector<fs::Status> links;
 };
 
 // Deletes every entry of `folderPath` that is not a directory, links by
 // their own name; sub-directories stay with their contents, and failures are
-// ignored. Entries that are one of `kept` stay; true when there was one.
-bool emptyFolder(fs::FileSystem& files, const std::string& folderPath, const KeptFiles& kept);
+// ignored. Entries that are or may be one of `kept`, by what the system says
+// of each name itself, stay.
+void emptyFolder(fs::FileSystem& files, const std::string& folderPath, const KeptFiles& kept);
 
 }  // namespace unpacker

@@ -45,9 +45,6 @@ struct Archive {
 struct Destination {
     std::string folderPath;
     std::string baseName;
-    // Set when emptying found the archive itself in the folder: then no
-    // member file may be created over it.
-    std::optional<fs::FileId> archiveInFolder;
 };
 
 // The state of the extraction once the archive has been checked.
@@ -56,6 +53,8 @@ struct Extraction {
     Archive& archive;
     const Destination& destination;
     fs::BlockReader in;
+    // What the open archive is, which no member file may be.
+    fs::Status archiveFile;
 };
 
 // Footer entries are counted in 32 bits.
@@ -67,10 +66,16 @@ Failure archiveFailure(const char* format, const Archive& archive) {
     return Failure{formatText(format, archive.path.c_str())};
 }
 
-// Opens the archive and reads and checks its header.
+// Opens the archive, shared with readers only, and reads and checks its
+// header. An archive that another run is writing, or that the run's own
+// words go to, can't be opened.
 Outcome openArchive(Run& run, Archive& archive) {
-    archive.file = run.files.openRead(archive.path, nullptr);
+    fs::Status opened;
+    archive.file = run.files.openRead(archive.path, &opened, fs::Lock::shared);
     if (!archive.file) return archiveFailure(text::notFound, archive);
+    for (const fs::Status& stream : run.files.standardStreams()) {
+        if (fs::maybeSame(opened, stream)) return archiveFailure(text::notFound, archive);
+    }
     if (!archive.file->seek(0)) return archiveFailure(text::seekStart, archive);
 
     const std::optional<archive::ArchiveHeader> header = archive::readArchiveHeader(*archive.file);
@@ -146,19 +151,21 @@ Outcome checkIndex(Archive& archive) {
     return std::nullopt;
 }
 
-// Creates a member file. A name not taken yet is made new; a taken one is
-// emptied, unless it is the archive itself, whatever name reaches it.
+// Creates a member file. A name not taken yet is made new. A taken one is
+// emptied only when it is a regular file of its own: never through a link,
+// wherever it leads, never when it is or may be the archive, and never
+// when the file has another name, which would keep the member too.
 std::unique_ptr<fs::File> createMember(const Extraction& run, const std::string& fileName) {
     fs::FileSystem& files = run.context.files;
     bool existed = false;
     std::unique_ptr<fs::File> made = files.createNew(fileName, existed);
     if (made || !existed) return made;
-    const std::optional<fs::FileId>& archiveId = run.destination.archiveInFolder;
-    if (archiveId) {
-        const fs::Status existing = files.status(fileName);
-        if (existing.kind != fs::Kind::missing && existing.id == *archiveId) return nullptr;
-    }
-    return files.create(fileName);
+    std::unique_ptr<fs::File> taken = files.openExisting(fileName);
+    if (!taken) return nullptr;
+    const std::optional<fs::Status> existing = taken->status();
+    if (!existing || existing->links != 1 || fs::maybeSame(*existing, run.archiveFile)) return nullptr;
+    if (!taken->truncate(0)) return nullptr;
+    return taken;
 }
 
 // The length of member m (0 the index, k + 1 nm2 member k): entry j of
@@ -217,8 +224,11 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
 
 // Writes the index and then every nm2 member, reading the archive strictly
 // in sequence from the index on.
-Outcome extractMembers(Run& context, Archive& archive, const Destination& destination) {
-    Extraction run{context, archive, destination, fs::BlockReader(context.files, *archive.file)};
+Outcome extractMembers(Run& context, Archive& archive, const Destination& destination, fs::Block block) {
+    const std::optional<fs::Status> archiveFile = archive.file->status();
+    if (!archiveFile) return archiveFailure(text::readError, archive);
+    Extraction run{context, archive, destination, fs::BlockReader(context.files, *archive.file, std::move(block)),
+                   *archiveFile};
     const char separator = fs::separatorOf(context.files.style());
     const std::vector<std::uint32_t>& starts = archive.memberStarts;
     const char* folderPath = destination.folderPath.c_str();
@@ -236,9 +246,11 @@ Outcome extractMembers(Run& context, Archive& archive, const Destination& destin
     return std::nullopt;
 }
 
-}  // namespace
-
-Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript) {
+// The whole run, with the reader's buffer had before anything is made;
+// `archivePath` is filled in once it is known.
+Outcome unpackArchive(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript,
+                      std::string& archivePath) {
+    fs::Block block(fs::BlockReader::capacity);
     Run run{files, transcript};
     const fs::PathStyle style = files.style();
     const char* operand = job.archive.c_str();
@@ -254,7 +266,8 @@ Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transc
     // A path the system can't place names no archive, and no folder is made
     // for it.
     if (archive.path.empty()) return Failure{formatText(text::notFound, operand)};
-    Destination destination{folderPathOf(archive.path, style), fs::splitPath(archive.path, style).name, std::nullopt};
+    archivePath = archive.path;
+    const Destination destination{folderPathOf(archive.path, style), fs::splitPath(archive.path, style).name};
     transcript.say(formatText(text::folderPath, destination.folderPath.c_str()));
 
     // A directory is never an archive: no folder is made or emptied for it,
@@ -268,15 +281,26 @@ Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transc
         // The folder is emptied before the archive is opened; it may hold the
         // archive, or a link of the user's name for it, under a name of its
         // own.
-        KeptFiles kept{std::nullopt, files.followLinks(archive.path).links};
-        if (archiveStatus.kind != fs::Kind::missing) kept.archive = archiveStatus.id;
-        if (emptyFolder(files, destination.folderPath, kept)) destination.archiveInFolder = kept.archive;
+        const KeptFiles kept{archiveStatus, files.followLinks(archive.path).links};
+        emptyFolder(files, destination.folderPath, kept);
     }
 
     if (Outcome failed = openArchive(run, archive)) return failed;
     if (Outcome failed = readMemberStarts(run, archive)) return failed;
     if (Outcome failed = checkIndex(archive)) return failed;
-    return extractMembers(run, archive, destination);
+    return extractMembers(run, archive, destination, std::move(block));
+}
+
+}  // namespace
+
+Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript) {
+    std::string archivePath;
+    try {
+        return unpackArchive(job, files, transcript, archivePath);
+    } catch (const std::bad_alloc&) {
+        const std::string& path = archivePath.empty() ? job.archive : archivePath;
+        return Failure{formatText(text::noTableMemory, path.c_str())};
+    }
 }
 
 }  // namespace unpacker

@@ -1,0 +1,19 @@
+#include "fs/file_system.h"
+
+namespace fs {
+
+Sameness sameFile(const Status& a, const Status& b) {
+    if (a.kind == Kind::missing || b.kind == Kind::missing) return Sameness::different;
+    if (a.id.numbered && b.id.numbered) {
+        const bool same =
+            a.id.device == b.id.device && a.id.inode == b.id.inode && a.id.inodeHigh == b.id.inodeHigh;
+        return same ? Sameness::same : Sameness::different;
+    }
+    if (!a.id.finalPath.empty() && a.id.finalPath == b.id.finalPath) return Sameness::same;
+    // A file with one name has one final path, whichever name led to it.
+    const bool known = !a.id.finalPath.empty() && !b.id.finalPath.empty();
+    if (known && a.links == 1 && b.links == 1) return Sameness::different;
+    return Sameness::unsure;
+}
+
+}  // namespace fs
