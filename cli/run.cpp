@@ -1,6 +1,7 @@
 #include "cli/run.h"
 
 #include <algorithm>
+#include <new>
 
 #include "cli/frame.h"
 #include "platform/platform.h"
@@ -27,7 +28,14 @@ int run(const Program& program, const CommandLine<Job>& line, console::Transcrip
     const Job* job = jobToRun(program, line, transcript);
     if (job == nullptr) return 1;
     platform::catchInterrupts(program.interrupted);
-    const console::Outcome failed = work(*job);
+    console::Outcome failed;
+    try {
+        failed = work(*job);
+    } catch (const std::bad_alloc&) {
+        // The job says its own failure for memory; only a second failure,
+        // while it said that, ends up here, with nothing left to say it.
+        return 1;
+    }
     if (!failed) return 0;
     transcript.say(failed->message);
     return 1;

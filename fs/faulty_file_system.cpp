@@ -8,9 +8,11 @@ struct FaultLog {
     std::uint64_t calls = 0;
     std::optional<std::string> fault;
     std::vector<std::string> changes;
+    std::function<void()> observer;
 
     // Counts a call; true when it is the one to fail.
     bool fails(CallKind of, std::string_view call, const std::string& detail) {
+        if (observer) observer();
         if (of != kind || ++calls != failAt) return false;
         fault = std::string(nameOf(of)) + " " + std::string(call);
         if (!detail.empty()) *fault += " " + detail;
@@ -108,7 +110,7 @@ private:
 }  // namespace
 
 FaultyFileSystem::FaultyFileSystem(FileSystem& inner, CallKind kind, std::uint64_t failAt)
-    : FileSystemWrapper(inner), log_(std::make_shared<FaultLog>(FaultLog{kind, failAt, 0, std::nullopt, {}})) {}
+    : FileSystemWrapper(inner), log_(std::make_shared<FaultLog>(FaultLog{kind, failAt, 0, std::nullopt, {}, {}})) {}
 
 FaultyFileSystem::~FaultyFileSystem() = default;
 
@@ -209,6 +211,8 @@ bool FaultyFileSystem::closeOutput(File& output) {
     auto& file = static_cast<FaultyFile&>(output);
     return file.closeWith([&](File& inner) { return this->inner().closeOutput(inner); });
 }
+
+void FaultyFileSystem::beforeEveryCall(std::function<void()> observer) { log_->observer = std::move(observer); }
 
 std::uint64_t FaultyFileSystem::calls() const { return log_->calls; }
 

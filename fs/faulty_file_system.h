@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +55,10 @@ public:
     [[nodiscard]] std::unique_ptr<File> createOutput(const std::string& path,
                                                      const std::string* madeThroughLink) override;
     [[nodiscard]] bool closeOutput(File& output) override;
+
+    // Runs `observer` before every call of any kind, to see the files as a
+    // run ended right there would leave them.
+    void beforeEveryCall(std::function<void()> observer);
 
     // Calls of the planned kind made so far, the failed one included.
     [[nodiscard]] std::uint64_t calls() const;

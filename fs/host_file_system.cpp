@@ -81,7 +81,12 @@ public:
     }
 
     std::unique_ptr<File> createOutput(const std::string& path, const std::string* madeThroughLink) override {
-        return wrapped(platform::createOutput(path, madeThroughLink));
+        // Had before the file is made, so that no allocation can fail after.
+        auto output = std::make_unique<HostFile>(platform::File());
+        std::optional<platform::File> file = platform::createOutput(path, madeThroughLink);
+        if (!file) return nullptr;
+        output->native() = std::move(*file);
+        return output;
     }
     bool closeOutput(File& output) override { return platform::closeOutput(static_cast<HostFile&>(output).native()); }
     void forgetOutput() override { platform::forgetOutput(); }

@@ -432,18 +432,25 @@ bool MemoryFileSystem::remove(const std::string& path) {
 KernelCopy MemoryFileSystem::copy(File&, File&, std::size_t) { return {KernelCopy::Status::refused, 0}; }
 
 std::unique_ptr<File> MemoryFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
+    // Everything is had before the tree changes, so that an allocation that
+    // fails leaves no file behind.
+    std::vector<std::string> registration{path};
+    if (madeThroughLink != nullptr) registration.push_back(*madeThroughLink);
     const Found found = walk(*tree_, path, true);
     if (!found.ok) return nullptr;
+    std::shared_ptr<MemoryNode> node;
     if (found.node != nullptr) {
         if (found.node->type != NodeType::file || found.node->lockedElsewhere != HeldLock::none) return nullptr;
+        node = found.owned();
     } else {
         if (found.trailingSlash) return nullptr;
-        addEntry(*found.dir, found.name, newNode(*tree_, NodeType::file));
+        node = newNode(*tree_, NodeType::file);
     }
-    const Found made = walk(*tree_, path, true);
-    tree_->registered = {path};
-    if (madeThroughLink != nullptr) tree_->registered.push_back(*madeThroughLink);
-    return std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles);
+    const std::string finalPath = finalPathOf(*tree_, found);
+    auto file = std::make_unique<MemoryFile>(node, true, statusOf(*tree_, *node, finalPath), tree_->openFiles);
+    if (found.node == nullptr) addEntry(*found.dir, found.name, node);
+    tree_->registered.swap(registration);
+    return file;
 }
 
 bool MemoryFileSystem::closeOutput(File& output) { return output.close(); }

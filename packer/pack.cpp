@@ -273,14 +273,21 @@ std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const Atlas
         }
         return std::nullopt;
     }
-    if (fs::maybeSame(out, files.status(paths.indexFile))) return paths.indexFile;
-    if (fs::maybeSame(out, files.status(paths.routeFile))) return paths.routeFile;
+    // The input surely named, else the first that may be.
+    std::optional<std::string> unsure;
+    const auto named = [&](const std::string& path, const fs::Status& input) {
+        const fs::Sameness sameness = fs::sameFile(out, input);
+        if (sameness == fs::Sameness::unsure && !unsure) unsure = path;
+        return sameness == fs::Sameness::same;
+    };
+    if (named(paths.indexFile, files.status(paths.indexFile))) return paths.indexFile;
+    if (named(paths.routeFile, files.status(paths.routeFile))) return paths.routeFile;
     for (const fs::Entry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
         const std::string path = fs::joinPath(paths.atlasDir, entry.name, style);
-        if (fs::maybeSame(out, files.status(path))) return path;
+        if (named(path, files.status(path))) return path;
     }
-    return std::nullopt;
+    return unsure;
 }
 
 // Whether the output is a file behind the standard output or error stream,

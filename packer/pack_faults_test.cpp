@@ -10,13 +10,18 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "packer/pack.h"
+#include "support/archives.h"
 #include "support/fault_loop.h"
+#include "unpacker/unpack.h"
 
 namespace {
 
+using testsupport::Bytes;
 using testsupport::FaultAtlas;
+using testsupport::memberBytes;
 using testsupport::summary;
 
 const std::string out = "/maps/atlas.nm3";
@@ -101,5 +106,53 @@ TEST_P(PackFaults, EveryFailurePointEndsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PackFaults, ::testing::ValuesIn(testsupport::everyCallKind),
                          [](const auto& info) { return std::string(fs::nameOf(info.param)); });
+
+}  // namespace
+
+namespace {
+
+// Whether the unpacker takes `archive` for one.
+bool unpacks(const Bytes& archive) {
+    fs::MemoryFileSystem files;
+    files.addFile("/a.nm3", archive);
+    console::TextTranscript transcript;
+    return !unpacker::unpack(cli::UnpackJob{"/a.nm3"}, files, transcript);
+}
+
+// A run ended at any moment by a signal that can't be caught, the output
+// left as it is right then, over an older file: what is left is the older
+// file, the new archive, or a file the unpacker refuses, never one it takes
+// for an archive of other members. The older files: archives longer and
+// shorter than the new one, and one whose bytes past the new archive's end
+// would read as one more footer entry.
+TEST(PackKilled, AnyMomentLeavesTheOldFileTheNewArchiveOrOneThatIsRefused) {
+    const FaultAtlas atlas;
+    const auto clean = atlasOnDisk(atlas);
+    ASSERT_FALSE(packOn(*clean).failed);
+    const Bytes archive = clean->bytesOf(out).value_or("");
+    Bytes oneEntryMore = archive + archive.substr(8, 4);
+    oneEntryMore[4] = 1;  // the reserved word, which no reader looks at
+    const std::vector<Bytes> olderFiles{
+        testsupport::archiveOf({memberBytes("NIDX", 60, 900000, 5), memberBytes("OLD1", 16, 400000, 9),
+                                memberBytes("OLD2", 16, 5, 8)}),
+        testsupport::archiveOf({memberBytes("NIDX", 58, 3, 7), memberBytes("OLD3", 16, 0, 6)}), oneEntryMore};
+    ASSERT_TRUE(unpacks(oneEntryMore));
+    for (const Bytes& older : olderFiles) {
+        SCOPED_TRACE(older.size());
+        const auto files = atlasOnDisk(atlas);
+        files->addFile(out, older);
+        std::set<Bytes> leftovers;
+        fs::FaultyFileSystem watched(*files, fs::CallKind::open, 0);
+        watched.beforeEveryCall([&] { leftovers.insert(files->bytesOf(out).value_or("")); });
+        const PackRun run = packOn(watched);
+        ASSERT_FALSE(run.failed) << run.said;
+        ASSERT_EQ(files->bytesOf(out), archive);
+        EXPECT_GT(leftovers.size(), 2u);
+        for (const Bytes& leftover : leftovers) {
+            if (leftover == older || leftover == archive) continue;
+            EXPECT_FALSE(unpacks(leftover)) << "a leftover of " << leftover.size() << " bytes unpacks";
+        }
+    }
+}
 
 }  // namespace

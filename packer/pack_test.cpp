@@ -272,4 +272,106 @@ TEST(Pack, OutputNamingAnInputIsRefusedBeforeAnythingIsTouched) {
     expectRows(rows);
 }
 
+// Whether the output is an input is asked of the files themselves: a
+// listing's numbers don't tell a mount point (they are the covered file's)
+// or an overlay's file (its device is not its folder's), and a link's text
+// doesn't tell where it leads.
+TEST(Pack, OutputNamingAnInputIsToldByTheFilesNotByTheListing) {
+    const std::string x = atlas + "/x.nm2";
+    const auto mounted = [=](fs::MemoryFileSystem& files) {
+        files.addFile("/w/else/keep.nm2", memberBytes("KEEP", 16, 7000));
+        files.addFile(x, "covered");
+        files.mount("/w/else/keep.nm2", x);
+    };
+    const auto overlay = [=](fs::MemoryFileSystem& files) {
+        files.addFile(x, memberBytes("LOWR", 16, 7000));
+        files.setDevice(x, 2);
+    };
+    // A member link that leads nowhere yet, to where the archive is made.
+    const auto leadingTo = [](const std::string& target) {
+        return [=](fs::MemoryFileSystem& files) { files.addSymlink(atlas + "/z.nm2", target); };
+    };
+    const auto refused = [](const std::string& out, const std::string& input) {
+        return said(atlas, {ntiPath, routePath, out}) + " Error open file " + input + ".\n";
+    };
+    std::vector<Row> rows{
+        {{"-i:atlas.nti", "-r:route.nm2", "-o:else/keep.nm2", "atlas"}, mounted, refused("/w/else/keep.nm2", x), 1, {}},
+        {{"-i:atlas.nti", "-r:route.nm2", "-o:atlas/x.nm2", "atlas"}, mounted, refused(x, x), 1, {}},
+        {{"-i:atlas.nti", "-r:route.nm2", "-o:atlas/x.nm2", "atlas"}, overlay, refused(x, x), 1, {}},
+    };
+    for (const char* target : {"../out.nm3", "/w/./out.nm3", "../atlas/../out.nm3", "/w/atlas/../out.nm3"}) {
+        rows.push_back({{"-i:atlas.nti", "-r:route.nm2", "-o:out.nm3", "atlas"}, leadingTo(target),
+                        refused("/w/out.nm3", atlas + "/z.nm2"), 1, {}});
+    }
+    expectRows(rows);
+}
+
+// Where the system numbers no files for good, files are told apart by their
+// final paths: one name each is enough to tell, a second name makes it
+// unsure, and the run refuses rather than guess. What it packs is what a
+// system with numbers packs.
+TEST(Pack, WithoutFileNumbersAFileThatMayBeAnotherIsRefused) {
+    const Bytes upper = memberBytes("UPPR", 16, 9);
+    const auto unnumbered = [](std::function<void(fs::MemoryFileSystem&)> more) {
+        return [=](fs::MemoryFileSystem& files) {
+            more(files);
+            files.setUnnumbered(1);
+        };
+    };
+    const std::string again = atlas + "/again.nm2";
+    expectRows({
+        // Two files whose names differ in case only are two members.
+        {usualArgs, unnumbered([&](fs::MemoryFileSystem& files) { files.addFile(atlas + "/ROUTE.nm2", upper); }),
+         said(atlas, usualNames, {ntiPath, routePath, atlas + "/ROUTE.nm2"}), 0,
+         {{"/w/out.nm3", archiveOf({nti, route, upper})}}},
+        // A second name of the route file can't be told from another file.
+        {usualArgs, unnumbered([&](fs::MemoryFileSystem& files) { files.addHardLink(routePath, again); }),
+         said(atlas, usualNames, bothPacked) + " Error open file " + again + ".\n", 1, {}},
+        // An output with a second name may be any input: the first is named.
+        {{"-i:atlas.nti", "-r:route.nm2", "-o:/w/alias.nm3", "atlas"},
+         unnumbered([&](fs::MemoryFileSystem& files) {
+             files.addFile(atlas + "/more.nm2", more);
+             files.addHardLink(atlas + "/more.nm2", "/w/alias.nm3");
+         }),
+         said(atlas, {ntiPath, routePath, "/w/alias.nm3"}) + " Error open file " + ntiPath + ".\n", 1, {}},
+        {{"-i:atlas.nti", "-r:route.nm2", "-o:/w/out.nm3", "atlas"},
+         unnumbered([&](fs::MemoryFileSystem& files) {
+             files.addFile("/w/out.nm3", "an older archive");
+             files.addHardLink("/w/out.nm3", "/w/backup.nm3");
+         }),
+         said(atlas, usualNames) + " Error open file " + ntiPath + ".\n", 1, {}},
+    });
+}
+
+// The output can't be made while another run holds it, nor when it is the
+// file the run's own words go to; nothing is changed or removed, also not a
+// file that this run's open made.
+TEST(Pack, OutputHeldByAnotherRunOrSaidIntoIsNotTouched) {
+    const std::string cantCreate = said(atlas, usualNames) + " Error: Can't create file: /w/out.nm3\n";
+    const auto older = [](fs::MemoryFileSystem& files) { files.addFile("/w/out.nm3", "an older archive"); };
+    expectRows({
+        {usualArgs, [&](fs::MemoryFileSystem& files) {
+             older(files);
+             files.lockElsewhere("/w/out.nm3", false);
+         },
+         cantCreate, 1, {}},
+        {usualArgs, [&](fs::MemoryFileSystem& files) {
+             older(files);
+             files.lockElsewhere("/w/out.nm3", true);
+         },
+         cantCreate, 1, {}},
+        {usualArgs, [&](fs::MemoryFileSystem& files) {
+             older(files);
+             files.setStandardStream(2, "/w/out.nm3");
+         },
+         cantCreate, 1, {}},
+        {usualArgs, [&](fs::MemoryFileSystem& files) {
+             files.addFile("/w/log", "");
+             files.addSymlink("/w/out.nm3", "log");
+             files.setStandardStream(1, "/w/log");
+         },
+         cantCreate, 1, {}},
+    });
+}
+
 }  // namespace

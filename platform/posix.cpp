@@ -506,11 +506,13 @@ bool emptyFile(const std::string& path) { return ::truncate(path.c_str(), 0) == 
 
 std::optional<File> createOutput(const std::string& path, const std::string* madeThroughLink) {
     const InterruptsHeld held;
+    // The paths are copied before the file is made, so that no allocation
+    // can fail after.
+    outputPath = path;
+    madePath = madeThroughLink != nullptr ? *madeThroughLink : std::string();
     std::optional<File> file = openRegular(path, O_RDWR | O_CREAT, nullptr);
     if (!file || !lockAgainstOthers(*file, LOCK_EX)) return std::nullopt;
-    outputPath = path;
     outputName.store(outputPath.c_str());
-    madePath = madeThroughLink != nullptr ? *madeThroughLink : std::string();
     madeName.store(madeThroughLink != nullptr ? madePath.c_str() : nullptr);
     outputFd.store(fdOf(*file));
     return file;

@@ -246,11 +246,9 @@ Outcome extractMembers(Run& context, Archive& archive, const Destination& destin
     return std::nullopt;
 }
 
-// The whole run, with the reader's buffer had before anything is made;
-// `archivePath` is filled in once it is known.
+// The whole run; `archivePath` is filled in once it is known.
 Outcome unpackArchive(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript,
                       std::string& archivePath) {
-    fs::Block block(fs::BlockReader::capacity);
     Run run{files, transcript};
     const fs::PathStyle style = files.style();
     const char* operand = job.archive.c_str();
@@ -269,6 +267,8 @@ Outcome unpackArchive(const cli::UnpackJob& job, fs::FileSystem& files, console:
     archivePath = archive.path;
     const Destination destination{folderPathOf(archive.path, style), fs::splitPath(archive.path, style).name};
     transcript.say(formatText(text::folderPath, destination.folderPath.c_str()));
+    // The reader's buffer is had before the folder is made or emptied.
+    fs::Block block(fs::BlockReader::capacity);
 
     // A directory is never an archive: no folder is made or emptied for it,
     // and opening it fails as for a missing archive.

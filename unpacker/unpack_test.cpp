@@ -186,6 +186,18 @@ TEST(Unpack, ArchivesThatAreRefusedBeforeAnythingIsExtracted) {
          {{folder + "/old.nm2", gone}}},
         {"GNM4" + good.substr(4), folderWith({"old.nm2"}), named() + notNm3, 1, {{folder + "/old.nm2", gone}}},
         {"gnm3" + good.substr(4), folderWith({"old.nm2"}), named() + notNm3, 1, {{folder + "/old.nm2", gone}}},
+        // another run writing the archive, or the run's own words going into
+        // it: no archive to open, once the folder is emptied,
+        {good, [](fs::MemoryFileSystem& files) {
+             folderWith({"old.nm2"})(files);
+             files.lockElsewhere("/w/west.nm3", true);
+         },
+         named() + " File /w/west.nm3 NOT found.\n", 1, {{folder + "/old.nm2", gone}}},
+        {good, [](fs::MemoryFileSystem& files) {
+             files.addSymlink("/w/log", "west.nm3");
+             files.setStandardStream(2, "/w/log");
+         },
+         named() + " File /w/west.nm3 NOT found.\n", 1, {{folder, "<dir>"}}},
         // the index member: the footer's one entry is all there is,
         {headerOf(0) + u32le(0), nullptr, named() + sizes(16, 1) + " Error fread nti header file /w/west.nm3.\n", 1,
          {{folder, "<dir>"}}},
@@ -308,6 +320,48 @@ TEST(Unpack, MemberFilesThatCantBeCreatedAndTheArchiveNeverOverwritten) {
         // Another name of the archive inside the folder stays, also when it
         // is the name of a member file; a link to it goes as a link.
         {bytes, otherNames, begin + firstTwo + " File /w/west.nm2/west_00001.nm2 NOT created.\n", 1, otherNamesChanges},
+        // A folder that can be written but not listed: what was there stays,
+        // and a member name that is a link is never written through,
+        // wherever it leads, nor one that is the archive's other name.
+        {bytes,
+         [](fs::MemoryFileSystem& files) {
+             files.addFile("/w/victim.txt", "a user's file");
+             files.addSymlink(folder + "/west_00000.nm2", "../victim.txt");
+             files.setUnlistable(folder);
+         },
+         begin + "   - nti file [index.058.nti] - Ok\n File /w/west.nm2/west_00000.nm2 NOT created.\n", 1,
+         {{folder + "/index.058.nti", nti}}},
+        {bytes,
+         [](fs::MemoryFileSystem& files) {
+             files.addHardLink("/w/west.nm3", folder + "/west_00001.nm2");
+             files.setUnlistable(folder);
+         },
+         begin + firstTwo + " File /w/west.nm2/west_00001.nm2 NOT created.\n", 1, firstTwoFiles},
+        // nor one that has a name outside the folder too,
+        {bytes,
+         [](fs::MemoryFileSystem& files) {
+             files.addFile("/w/victim.txt", "a user's file");
+             files.addHardLink("/w/victim.txt", folder + "/west_00000.nm2");
+             files.setUnlistable(folder);
+         },
+         begin + "   - nti file [index.058.nti] - Ok\n File /w/west.nm2/west_00000.nm2 NOT created.\n", 1,
+         {{folder + "/index.058.nti", nti}}},
+        // while an old member of its own is written over.
+        {bytes,
+         [](fs::MemoryFileSystem& files) {
+             files.addFile(folder + "/west_00000.nm2", "an old member, longer than the new one by far");
+             files.setUnlistable(folder);
+         },
+         unpacked(members), 0, extracted(members)},
+        // The archive mounted over a member's name: the name can't be
+        // deleted, and is the archive.
+        {bytes,
+         [](fs::MemoryFileSystem& files) {
+             files.addFile(folder + "/west_00000.nm2", "covered");
+             files.mount("/w/west.nm3", folder + "/west_00000.nm2");
+         },
+         begin + "   - nti file [index.058.nti] - Ok\n File /w/west.nm2/west_00000.nm2 NOT created.\n", 1,
+         {{folder + "/index.058.nti", nti}, {folder + "/west_00000.nm2", bytes}}},
         // An archive named like the index file it holds, its folder a link
         // back.
         {std::nullopt,
@@ -345,9 +399,18 @@ TEST(Unpack, EmptyingSparesTheArchiveAndTheLinksOfItsName) {
         // or straight into its folder;
         {std::nullopt, tree(folder + "/real.nm3", {{"/w/west.nm3", "west.nm2/real.nm3"}}, folder + "/old.txt"),
          unpacked(members, "west.nm3"), 0, landed(folder, folder + "/old.txt"), "west.nm3"},
-        // the folder is the name's own, and the name a link elsewhere.
+        // the folder is the name's own, and the name a link elsewhere;
         {std::nullopt, tree("/w/b/real.nm3", {{"/w/a/w.nm2", "."}, {"/w/a/w.nm3", "../b/real.nm3"}}, "/w/a/old.txt"),
          unpacked(members, "a/w.nm3", "/w/a/w.nm2", "w"), 0, landed("/w/a", "/w/a/old.txt", "w"), "a/w.nm3"},
+        // on an overlay, whose files lie on a device other than their
+        // folder's, the archive inside the folder stays.
+        {std::nullopt,
+         [&](fs::MemoryFileSystem& files) {
+             tree(folder + "/real.nm3", {{"/w/west.nm3", "west.nm2/real.nm3"}}, folder + "/old.txt")(files);
+             files.setDevice(folder + "/real.nm3", 2);
+             files.setDevice(folder + "/old.txt", 2);
+         },
+         unpacked(members, "west.nm3"), 0, landed(folder, folder + "/old.txt"), "west.nm3"},
     });
 }
 

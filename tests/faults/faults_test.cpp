@@ -114,4 +114,26 @@ TEST_P(PackerInterrupts, NoMomentLeavesAnArchiveOrAnEmptiedFile) {
 INSTANTIATE_TEST_SUITE_P(Kinds, PackerInterrupts,
                          ::testing::Values("open", "create", "read", "write", "seek", "close", "list", "say"));
 
+// The output's name a link that leads nowhere yet: the file the run makes
+// at its end is gone after an interrupt at any moment, as after a failure.
+TEST(PackerInterruptsThroughALink, TheFileMadeAtTheLinksEndIsRemoved) {
+    Atlas atlas;
+    const std::string link = atlas.dir / "atlas.nm3";
+    const std::string made = atlas.dir / "made.nm3";
+    fs::create_symlink("made.nm3", link);
+    const std::vector<std::string> args{"-i:atlas.nti", "-r:route.nm2", "-o:" + link, atlas.folder};
+    for (const char* kind : {"create", "write", "say"}) {
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 500);
+            fs::remove(made);
+            if (!fs::is_symlink(link)) fs::create_symlink("made.nm3", link);
+            const RunResult run = runInterrupted(args, kind + (":" + std::to_string(n)));
+            SCOPED_TRACE(kind + (":" + std::to_string(n)));
+            if (run.status == 0) break;
+            EXPECT_EQ(run.status, 1) << run.err;
+            EXPECT_FALSE(fs::exists(made)) << "the file made through the link is left";
+        }
+    }
+}
+
 }  // namespace
