@@ -510,7 +510,10 @@ void MemoryFileSystem::mount(const std::string& source, const std::string& point
         at.dir == nullptr || (from.node->type == NodeType::directory) != (at.node->type == NodeType::directory)) {
         throw std::invalid_argument("mount: " + source + " on " + point);
     }
-    shown(at.dir->entries.at(at.name))->mounted = from.owned();
+    const std::shared_ptr<MemoryNode>& covered = shown(at.dir->entries.at(at.name));
+    // A file bound over itself changes nothing.
+    if (covered == from.owned()) return;
+    covered->mounted = from.owned();
 }
 
 void MemoryFileSystem::setDevice(const std::string& path, std::uint64_t device) {

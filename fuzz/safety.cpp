@@ -155,9 +155,16 @@ std::string checkPack(Choices& choose) {
         targets.push_back(path);
     }
 
+    // A member link that leads nowhere yet, its target spelt any way.
+    if (choose.below(3) == 0) {
+        const std::vector<std::string> spellings{"../out.nm3", "/w/./out.nm3", "../atlas/../out.nm3", "../new.nm3",
+                                                 "/w/other/../new.nm3", "./z2.nm2"};
+        files.addSymlink(atlas + "/z.nm2", choose.of(spellings));
+    }
+
     std::vector<std::string> outs{"/w/out.nm3", "out.nm3",     "/w/old.nm3",   "atlas/new.nm2", "atlas/out.nm3",
                                   atlas + "/atlas.nti", "atlas/route.nm2", atlas + "/a.nm2", atlas,
-                                  "/w/missing/out.nm3"};
+                                  "/w/missing/out.nm3", "/w/new.nm3", "atlas/z2.nm2"};
     outs.insert(outs.end(), targets.begin() + 10, targets.end());
     const std::string outGiven = choose.of(outs);
     std::optional<std::string> operand;
@@ -180,6 +187,30 @@ std::string checkPack(Choices& choose) {
     const std::string index = choose.below(6) == 0 ? "l0.nm2" : "atlas.nti";
     const std::string route = choose.below(6) == 0 ? "l1" : "route.nm2";
     const cli::PackJob job{index, route, outGiven, operand};
+
+    // What a listing doesn't tell: a file bound over another name, files on
+    // another device than their folder, a device whose numbers can't be
+    // trusted; and what keeps the output from being made: another run's
+    // lock, or a standard stream that is the file.
+    if (choose.below(3) == 0) {
+        const std::vector<std::string> sources{"/w/other/x.nm2", "/w/old.nm3", atlas + "/atlas.nti", atlas + "/a.nm2"};
+        const std::vector<std::string> points{atlas + "/a.nm2", atlas + "/B.nm2", "/w/old.nm3", atlas + "/route.nm2"};
+        try {
+            const std::string& source = choose.of(sources);
+            files.mount(source, choose.of(points));
+        } catch (const std::invalid_argument&) {
+        }
+    }
+    if (choose.below(3) == 0) {
+        for (const std::string& path : {atlas + "/a.nm2", atlas + "/B.nm2", std::string("/w/old.nm3"), atlas + "/route.nm2"}) {
+            if (choose.below(2) == 0 && files.status(path).kind == fs::Kind::file) files.setDevice(path, 2);
+        }
+    }
+    const bool unnumbered = choose.below(8) == 0;
+    if (unnumbered) files.setUnnumbered(1);
+    const unsigned held = choose.below(8);
+    if (held == 0 || held == 1) files.lockElsewhere("/w/old.nm3", held == 1);
+    if (held == 2) files.setStandardStream(2, "/w/old.nm3");
 
     // What the rules say, worked out before the run.
     const Tree before = files.snapshot();
@@ -218,14 +249,24 @@ std::string checkPack(Choices& choose) {
         if (outId && idOf(status) == outId) {
             namesInput = true;
         }
-        // A link that leads where the archive will be names an input; one
-        // that leads nowhere can't be opened.
-        if (status.kind == fs::Kind::missing && files.followLinks(path).target == outTarget) namesInput = true;
+        // A link that leads where the archive will be, by the folder it
+        // leads into and its last name, names an input; one that leads
+        // nowhere can't be opened.
+        if (status.kind == fs::Kind::missing && outStatus.kind == fs::Kind::missing) {
+            const std::string leads = files.followLinks(path).target;
+            if (idOf(files, parentOf(leads)) == idOf(files, parentOf(outTarget)) && nameOf(leads) == nameOf(outTarget)) {
+                namesInput = true;
+            }
+        }
         if (status.kind != fs::Kind::file) otherFailure = true;
         if (idOf(status) == indexId || idOf(status) == routeId) continue;
         expected.push_back(files.bytesOf(path).value_or(""));
     }
     namesInput = namesInput && !earlyFailure;
+    // The output another run holds, or the run's own stream: refused before
+    // anything changes.
+    const bool outputHeld =
+        !earlyFailure && !namesInput && held < 3 && outId && outId == idOf(files, "/w/old.nm3");
     std::set<std::string> outputNames{out, outTarget};
     for (const auto& [path, what] : before) {
         if (outStatus.kind == fs::Kind::file && !what.starts_with("-> ") && idOf(files, path) == outId) {
@@ -266,8 +307,19 @@ std::string checkPack(Choices& choose) {
             return broken("the output names an input, yet the packer didn't refuse it");
         }
         if (after != before) return broken("refused, but not before anything changed");
+        if (run.said.find(" file [") != std::string::npos) return broken("refused only once packing had begun");
         return {};
     }
+    if (outputHeld) {
+        if (!run.failed || run.said.find(" Error: Can't create file: ") == std::string::npos) {
+            return broken("the output is held elsewhere or a stream, yet the packer didn't refuse it");
+        }
+        if (after != before) return broken("refused, but not before anything changed");
+        return {};
+    }
+    // Without file numbers a file that may be another is refused rather
+    // than packed on a guess.
+    if (unnumbered && !otherFailure && run.failed && run.said.find(" Error open file ") != std::string::npos) return {};
     if (run.failed != otherFailure) return broken(otherFailure ? "succeeded, yet it can't" : "failed, yet it can't");
     if (run.failed) return {};
 
@@ -356,6 +408,31 @@ std::string checkUnpack(Choices& choose) {
     const bool relative = choose.below(2) == 0;
     files.setCurrentDir("/w");
 
+    // What a listing doesn't tell: the archive bound over a member's name,
+    // the folder's files on another device than the folder, a folder that
+    // can be written but not listed; and what keeps the archive from being
+    // read: another run's lock, or a standard stream that is the archive.
+    const bool folderMade = files.status(folder).kind == fs::Kind::directory;
+    const std::string covered = folder + "/west_00000.nm2";
+    if (folderMade && choose.below(4) == 0 && home != covered) {
+        const fs::Status there = files.linkStatus(covered);
+        try {
+            if (there.kind == fs::Kind::missing) files.addFile(covered, "covered");
+            if (files.linkStatus(covered).kind == fs::Kind::file) files.mount(given, covered);
+        } catch (const std::invalid_argument&) {
+        }
+    }
+    if (folderMade && choose.below(3) == 0) {
+        for (const auto& [path, what] : files.snapshot()) {
+            if (parentOf(path) == folder && files.linkStatus(path).kind == fs::Kind::file) files.setDevice(path, 2);
+        }
+    }
+    const bool unlistable = folderMade && choose.below(4) == 0;
+    if (unlistable) files.setUnlistable(folder);
+    const unsigned held = choose.below(8);
+    if (held == 0 || held == 1) files.lockElsewhere(given, held == 1);
+    if (held == 2) files.setStandardStream(2, given);
+
     const Tree before = files.snapshot();
     const fs::Status folderStatus = files.status(folder);
     const Id archiveId = idOf(files, given);
@@ -367,17 +444,24 @@ std::string checkUnpack(Choices& choose) {
     for (const char* name : {"/index.060.nti", "/west_00000.nm2"}) {
         if (files.status(folder + name).kind == fs::Kind::directory) expectFailure = true;
     }
+    // Another run writing the archive, or the run's words going into it.
+    if (held == 1 || held == 2) expectFailure = true;
     std::vector<std::string> kept;  // names in the folder that must stay
     for (const auto& [path, what] : before) {
         if (folderStatus.kind != fs::Kind::directory || idOf(files, parentOf(path)) != idOf(folderStatus)) continue;
         const std::vector<fs::Status> own = files.followLinks(path).links;
         const bool link = what.starts_with("-> ");
-        const bool keep = link ? std::find(chain.begin(), chain.end(), idOf(own.front())) != chain.end()
-                               : idOf(files, path) == archiveId;
+        const bool keep = unlistable || (link ? std::find(chain.begin(), chain.end(), idOf(own.front())) != chain.end()
+                                              : idOf(files, path) == archiveId);
         if (!keep) continue;
         kept.push_back(path);
         const std::string name = nameOf(path);
-        if (name == "index.060.nti" || name == "west_00000.nm2") expectFailure = true;
+        if (name != "index.060.nti" && name != "west_00000.nm2") continue;
+        // A member's name still taken is written over only when it is a
+        // file of its own: never a link, the archive, or a file with another
+        // name.
+        const fs::Status status = files.status(path);
+        if (link || idOf(status) == archiveId || status.links > 1) expectFailure = true;
     }
 
     console::TextTranscript transcript;

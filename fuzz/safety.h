@@ -1,7 +1,10 @@
 // Random atlases and output folders on the file system held in memory, with
 // hard links and symbolic links (chains, dangling, to directories, to the
-// archive, the index, the route file and members) and random -o: and
-// operand choices, each run by the packer or the unpacker. Whatever the
+// archive, the index, the route file and members, targets spelt any way),
+// files bound over other names, files on another device than their folder,
+// devices without file numbers, folders that can't be listed, other runs'
+// locks and standard streams that are files, and random -o: and operand
+// choices, each run by the packer or the unpacker. Whatever the
 // outcome: no file but the archive (packer) or the folder's own files
 // (unpacker) changed, the archive being unpacked is still there under the
 // name given, a failed pack left no archive bytes anywhere, a pack that

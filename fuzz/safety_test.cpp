@@ -11,7 +11,7 @@ TEST(Safety, NoCaseLosesAUsersFileOrStraysFromTheGuards) {
     int broken = 0;
     for (unsigned seed = 0; seed < 400 && broken < 3; ++seed) {
         std::mt19937 random(seed);
-        std::string choices(48, '\0');
+        std::string choices(96, '\0');
         for (char& choice : choices) choice = static_cast<char>(random());
         const std::string what = safety::checkCase(choices);
         if (what.empty()) continue;
