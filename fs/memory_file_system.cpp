@@ -23,6 +23,9 @@ struct MemoryNode {
     std::string target;       // a link's
     std::map<std::string, std::shared_ptr<MemoryNode>> entries;  // a folder's
     MemoryNode* parent = nullptr;  // a folder's; the root is its own
+    // Where the node was first named, the final path a mount resolves to.
+    MemoryNode* homeDir = nullptr;
+    std::string homeName;
     // What shows at this node's names instead of it: it is a mount point.
     std::shared_ptr<MemoryNode> mounted;
     bool unlistable = false;
@@ -56,6 +59,10 @@ std::shared_ptr<MemoryNode> newNode(MemoryTree& tree, NodeType type) {
 
 void addEntry(MemoryNode& dir, const std::string& name, std::shared_ptr<MemoryNode> node) {
     if (node->type == NodeType::directory) node->parent = &dir;
+    if (node->homeDir == nullptr) {
+        node->homeDir = &dir;
+        node->homeName = name;
+    }
     ++node->names;
     dir.entries.emplace(name, std::move(node));
 }
@@ -164,9 +171,13 @@ std::string pathOf(const MemoryTree& tree, const MemoryNode& dir) {
     return pathOf(tree, parent) + "/?";
 }
 
-// The final path of what `found` names: its folder's path and its name.
+// The final path of what `found` names: its folder's path and its name,
+// or where a file mounted there was first named.
 std::string finalPathOf(const MemoryTree& tree, const Found& found) {
     if (found.dir == nullptr) return pathOf(tree, *found.node) + "/";
+    if (found.mountPoint && found.node->homeDir != nullptr) {
+        return pathOf(tree, *found.node->homeDir) + "/" + found.node->homeName;
+    }
     return pathOf(tree, *found.dir) + "/" + found.name;
 }
 
@@ -174,10 +185,11 @@ Status statusOf(const MemoryTree& tree, const MemoryNode& node, const std::strin
     Status status;
     status.id.device = node.device;
     status.id.inode = node.inode;
-    if (tree.unnumbered.contains(node.device)) {
-        status.id.numbered = false;
-        status.id.finalPath = finalPath;
-    }
+    // As on a system that can't trust every volume's numbers: every file
+    // has its final path, by which files of different devices are told
+    // apart where either has no numbers.
+    status.id.numbered = !tree.unnumbered.contains(node.device);
+    if (!tree.unnumbered.empty()) status.id.finalPath = finalPath;
     status.links = node.names;
     switch (node.type) {
     case NodeType::directory:

@@ -310,16 +310,17 @@ std::string checkPack(Choices& choose) {
         if (run.said.find(" file [") != std::string::npos) return broken("refused only once packing had begun");
         return {};
     }
-    if (outputHeld) {
+    // Without file numbers a file that may be another is refused rather
+    // than packed on a guess.
+    const bool refusedUnsure = unnumbered && run.failed && run.said.find(" Error open file ") != std::string::npos;
+    if (outputHeld && !refusedUnsure) {
         if (!run.failed || run.said.find(" Error: Can't create file: ") == std::string::npos) {
             return broken("the output is held elsewhere or a stream, yet the packer didn't refuse it");
         }
         if (after != before) return broken("refused, but not before anything changed");
         return {};
     }
-    // Without file numbers a file that may be another is refused rather
-    // than packed on a guess.
-    if (unnumbered && !otherFailure && run.failed && run.said.find(" Error open file ") != std::string::npos) return {};
+    if (refusedUnsure && !otherFailure) return {};
     if (run.failed != otherFailure) return broken(otherFailure ? "succeeded, yet it can't" : "failed, yet it can't");
     if (run.failed) return {};
 
