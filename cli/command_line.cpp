@@ -47,8 +47,8 @@ Scan scan(const std::vector<std::string>& arguments, OptionStyle style, Known kn
 
 }  // namespace
 
-CommandLine<PackJob> readPackCommandLine(const std::vector<std::string>& arguments, OptionStyle style) {
-    PackJob job;
+CommandLine<packer::Job> readPackCommandLine(const std::vector<std::string>& arguments, OptionStyle style) {
+    packer::Job job;
     Scan result = scan(arguments, style, [&](char letter, std::string_view argument) {
         std::string* value = nullptr;
         switch (letter) {
@@ -76,10 +76,10 @@ CommandLine<PackJob> readPackCommandLine(const std::vector<std::string>& argumen
     return {std::move(job), std::move(result.unknown)};
 }
 
-CommandLine<UnpackJob> readUnpackCommandLine(const std::vector<std::string>& arguments, OptionStyle style) {
+CommandLine<unpacker::Job> readUnpackCommandLine(const std::vector<std::string>& arguments, OptionStyle style) {
     Scan result = scan(arguments, style, [](char, std::string_view) { return false; });
     if (result.help || !result.operand) return {Help{}, std::move(result.unknown)};
-    return {UnpackJob{arguments[*result.operand]}, std::move(result.unknown)};
+    return {unpacker::Job{arguments[*result.operand]}, std::move(result.unknown)};
 }
 
 }  // namespace cli

@@ -6,6 +6,9 @@
 #include <variant>
 #include <vector>
 
+#include "packer/job.h"
+#include "unpacker/job.h"
+
 namespace cli {
 
 // Which arguments are options: '-' alone where '/' begins an absolute path,
@@ -14,17 +17,6 @@ enum class OptionStyle { dash, dashOrSlash };
 
 // The usage line, and status 1.
 struct Help {};
-
-struct PackJob {
-    std::string index;  // the -i: value, as given
-    std::string route;  // the -r: value
-    std::string out;    // the -o: value
-    std::optional<std::string> atlasDir;  // the operand; the working directory without one
-};
-
-struct UnpackJob {
-    std::string archive;
-};
 
 template <typename Job>
 struct CommandLine {
@@ -37,8 +29,8 @@ struct CommandLine {
 // `arguments` without the program's own name. Options are read up to the
 // first argument that is not one, the operand; a help letter ('?', 'h',
 // 'H') ends the scan at once, whatever stands before or after it.
-CommandLine<PackJob> readPackCommandLine(const std::vector<std::string>& arguments, OptionStyle style);
+CommandLine<packer::Job> readPackCommandLine(const std::vector<std::string>& arguments, OptionStyle style);
 // Without an operand the unpacker has nothing to do: help.
-CommandLine<UnpackJob> readUnpackCommandLine(const std::vector<std::string>& arguments, OptionStyle style);
+CommandLine<unpacker::Job> readUnpackCommandLine(const std::vector<std::string>& arguments, OptionStyle style);
 
 }  // namespace cli

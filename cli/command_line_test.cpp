@@ -7,15 +7,15 @@ namespace {
 using cli::OptionStyle;
 
 // The action, written out so that a row can give it as one literal.
-std::string described(const cli::CommandLine<cli::PackJob>& line) {
+std::string described(const cli::CommandLine<packer::Job>& line) {
     if (std::holds_alternative<cli::Help>(line.action)) return "help";
-    const cli::PackJob& job = std::get<cli::PackJob>(line.action);
+    const packer::Job& job = std::get<packer::Job>(line.action);
     return "i=" + job.index + " r=" + job.route + " o=" + job.out + " dir=" + job.atlasDir.value_or("(none)");
 }
 
-std::string described(const cli::CommandLine<cli::UnpackJob>& line) {
+std::string described(const cli::CommandLine<unpacker::Job>& line) {
     if (std::holds_alternative<cli::Help>(line.action)) return "help";
-    return "archive=" + std::get<cli::UnpackJob>(line.action).archive;
+    return "archive=" + std::get<unpacker::Job>(line.action).archive;
 }
 
 struct Row {

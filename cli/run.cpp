@@ -41,10 +41,10 @@ int run(const Program& program, const CommandLine<Job>& line, console::Transcrip
     return 1;
 }
 
-template int run(const Program&, const CommandLine<PackJob>&, console::Transcript&,
-                 const std::function<console::Outcome(const PackJob&)>&);
-template int run(const Program&, const CommandLine<UnpackJob>&, console::Transcript&,
-                 const std::function<console::Outcome(const UnpackJob&)>&);
+template int run(const Program&, const CommandLine<packer::Job>&, console::Transcript&,
+                 const std::function<console::Outcome(const packer::Job&)>&);
+template int run(const Program&, const CommandLine<unpacker::Job>&, console::Transcript&,
+                 const std::function<console::Outcome(const unpacker::Job&)>&);
 
 std::vector<std::string> operandsOf(int argc, const char* const* argv) {
     return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);

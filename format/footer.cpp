@@ -2,18 +2,18 @@
 
 #include "format/records.h"
 
-namespace archive {
+namespace format {
 
 bool membersFit(std::uint64_t fileSize, std::uint32_t offsetFooter) {
-    return fileSize > archive::archiveHeaderSize && fileSize - archive::archiveHeaderSize > offsetFooter;
+    return fileSize > format::archiveHeaderSize && fileSize - format::archiveHeaderSize > offsetFooter;
 }
 
 std::uint64_t footerSizeOf(std::uint64_t fileSize, std::uint32_t offsetFooter) {
-    return (fileSize - offsetFooter - (archive::archiveHeaderSize - 1)) / archive::footerEntrySize;
+    return (fileSize - offsetFooter - (format::archiveHeaderSize - 1)) / format::footerEntrySize;
 }
 
 bool footerComplete(std::uint64_t fileSize, std::uint32_t offsetFooter, std::uint64_t footerSize) {
-    return fileSize - archive::archiveHeaderSize - offsetFooter >= footerSize * archive::footerEntrySize;
+    return fileSize - format::archiveHeaderSize - offsetFooter >= footerSize * format::footerEntrySize;
 }
 
 bool continuesInOrder(FooterOrder& order, const std::vector<std::uint32_t>& starts) {
@@ -24,4 +24,4 @@ bool continuesInOrder(FooterOrder& order, const std::vector<std::uint32_t>& star
     return true;
 }
 
-}  // namespace archive
+}  // namespace format

@@ -4,20 +4,24 @@
 #include <cstdint>
 #include <vector>
 
-namespace archive {
+namespace format {
+
+// Footer entries are counted in 32 bits: a file large enough to claim more
+// claims too many.
+inline constexpr std::uint64_t maxFooterSize = 0xFFFFFFFFu;
 
 // Whether the file has room for the header, the members and at least one
 // byte after them.
-bool membersFit(std::uint64_t fileSize, std::uint32_t offsetFooter);
+[[nodiscard]] bool membersFit(std::uint64_t fileSize, std::uint32_t offsetFooter);
 
 // The number of footer entries that the bytes after the members are taken
 // to hold: with L such bytes, (L + 1) / 4, so a footer one byte short of a
 // whole entry still counts it. Only meaningful when membersFit.
-std::uint64_t footerSizeOf(std::uint64_t fileSize, std::uint32_t offsetFooter);
+[[nodiscard]] std::uint64_t footerSizeOf(std::uint64_t fileSize, std::uint32_t offsetFooter);
 
 // Whether the file holds every byte of the footer's `footerSize` entries;
 // false when the last one is cut short.
-bool footerComplete(std::uint64_t fileSize, std::uint32_t offsetFooter, std::uint64_t footerSize);
+[[nodiscard]] bool footerComplete(std::uint64_t fileSize, std::uint32_t offsetFooter, std::uint64_t footerSize);
 
 // Follows the footer's member starts piece by piece, so that a footer out of
 // order is found without holding more of it than has been read. The starts,
@@ -30,6 +34,6 @@ struct FooterOrder {
 };
 
 // Whether `starts`, the next entries of the footer, keep it in order.
-bool continuesInOrder(FooterOrder& order, const std::vector<std::uint32_t>& starts);
+[[nodiscard]] bool continuesInOrder(FooterOrder& order, const std::vector<std::uint32_t>& starts);
 
-}  // namespace archive
+}  // namespace format

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace archive {
+namespace format {
 
 namespace {
 
@@ -47,4 +47,4 @@ FooterEntryBytes encodeFooterEntry(std::uint32_t offset) {
 
 std::uint32_t decodeFooterEntry(const unsigned char* bytes) { return getU32(bytes); }
 
-}  // namespace archive
+}  // namespace format

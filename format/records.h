@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-namespace archive {
+namespace format {
 
 using Tag = std::array<unsigned char, 4>;
 
@@ -41,12 +41,12 @@ using ArchiveHeaderBytes = std::array<unsigned char, archiveHeaderSize>;
 using MemberHeaderBytes = std::array<unsigned char, memberHeaderSize>;
 using FooterEntryBytes = std::array<unsigned char, footerEntrySize>;
 
-ArchiveHeaderBytes encodeArchiveHeader(const ArchiveHeader& header);
-ArchiveHeader decodeArchiveHeader(const ArchiveHeaderBytes& bytes);
+[[nodiscard]] ArchiveHeaderBytes encodeArchiveHeader(const ArchiveHeader& header);
+[[nodiscard]] ArchiveHeader decodeArchiveHeader(const ArchiveHeaderBytes& bytes);
 
-MemberHeader decodeMemberHeader(const MemberHeaderBytes& bytes);
+[[nodiscard]] MemberHeader decodeMemberHeader(const MemberHeaderBytes& bytes);
 
-FooterEntryBytes encodeFooterEntry(std::uint32_t offset);
-std::uint32_t decodeFooterEntry(const unsigned char* bytes);
+[[nodiscard]] FooterEntryBytes encodeFooterEntry(std::uint32_t offset);
+[[nodiscard]] std::uint32_t decodeFooterEntry(const unsigned char* bytes);
 
-}  // namespace archive
+}  // namespace format

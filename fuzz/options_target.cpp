@@ -59,16 +59,16 @@ void checkCommandLine(const std::vector<std::string>& arguments, cli::OptionStyl
         unpackUnknown.push_back(argument);
     }
 
-    const cli::CommandLine<cli::PackJob> pack = cli::readPackCommandLine(arguments, style);
+    const cli::CommandLine<packer::Job> pack = cli::readPackCommandLine(arguments, style);
     require(pack.unknown == packUnknown, "the packer's unknown options");
     require(std::holds_alternative<cli::Help>(pack.action) == help, "the packer's help");
-    if (const cli::PackJob* job = std::get_if<cli::PackJob>(&pack.action)) {
+    if (const packer::Job* job = std::get_if<packer::Job>(&pack.action)) {
         require(job->atlasDir == (operand ? std::optional<std::string>(arguments[*operand]) : std::nullopt),
                 "the packer's operand");
     }
-    const cli::CommandLine<cli::UnpackJob> unpack = cli::readUnpackCommandLine(arguments, style);
+    const cli::CommandLine<unpacker::Job> unpack = cli::readUnpackCommandLine(arguments, style);
     require(unpack.unknown == unpackUnknown, "the unpacker's unknown options");
-    const cli::UnpackJob* job = std::get_if<cli::UnpackJob>(&unpack.action);
+    const unpacker::Job* job = std::get_if<unpacker::Job>(&unpack.action);
     require((job != nullptr) == (!help && operand.has_value()), "the unpacker's help");
     if (job != nullptr) require(job->archive == arguments[*operand], "the unpacker's operand");
 

@@ -186,7 +186,7 @@ std::string checkPack(Choices& choose) {
     files.setCurrentDir(workingDir);
     const std::string index = choose.below(6) == 0 ? "l0.nm2" : "atlas.nti";
     const std::string route = choose.below(6) == 0 ? "l1" : "route.nm2";
-    const cli::PackJob job{index, route, outGiven, operand};
+    const packer::Job job{index, route, outGiven, operand};
 
     // What a listing doesn't tell: a file bound over another name, files on
     // another device than their folder, a device whose numbers can't be
@@ -330,7 +330,7 @@ std::string checkPack(Choices& choose) {
     fs::MemoryFileSystem unpacked;
     unpacked.addFile("/a.nm3", files.bytesOf(out).value_or(""));
     console::TextTranscript said;
-    if (unpacker::unpack(cli::UnpackJob{"/a.nm3"}, unpacked, said)) return broken("the archive doesn't unpack");
+    if (unpacker::unpack(unpacker::Job{"/a.nm3"}, unpacked, said)) return broken("the archive doesn't unpack");
     std::vector<std::string> members;
     for (const auto& [path, what] : unpacked.snapshot()) {
         if (path.starts_with("/a.nm2/")) members.push_back(what);
@@ -466,7 +466,7 @@ std::string checkUnpack(Choices& choose) {
     }
 
     console::TextTranscript transcript;
-    const console::Outcome failed = unpacker::unpack(cli::UnpackJob{relative ? "west.nm3" : given}, files, transcript);
+    const console::Outcome failed = unpacker::unpack(unpacker::Job{relative ? "west.nm3" : given}, files, transcript);
     const Run run{failed.has_value(), transcript.text() + (failed ? failed->message : "")};
     const Tree after = files.snapshot();
     const std::string context = std::string("\nunpack ") + (relative ? "west.nm3" : given) + " in /w\nbefore:\n" +

@@ -114,7 +114,7 @@ std::string checkUnpack(std::string_view archive) {
     files.addFile(folder + "/west_00000.nm2", "old");
 
     console::TextTranscript said;
-    const console::Outcome failed = unpacker::unpack(cli::UnpackJob{"west.nm3"}, files, said);
+    const console::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, said);
     const std::string transcript = said.text() + (failed ? failed->message : "");
     const auto broken = [&](const char* what) { return std::string(what) + "\ntranscript:\n" + transcript; };
 

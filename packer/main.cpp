@@ -15,9 +15,9 @@ int main(int argc, char** argv) {
     const cli::Program program{arguments.count() > 0 ? arguments.vector()[0] : "", packer::text::usage,
                                packer::text::interrupted};
     console::Transcript& transcript = console::terminal();
-    const int status = cli::run<cli::PackJob>(
+    const int status = cli::run<packer::Job>(
         program, cli::readPackCommandLine(cli::operandsOf(arguments.count(), arguments.vector()), cli::optionStyle()),
-        transcript, [&](const cli::PackJob& job) { return packer::pack(job, fs::hostFileSystem(), transcript); });
+        transcript, [&](const packer::Job& job) { return packer::pack(job, fs::hostFileSystem(), transcript); });
     // Everything said reaches the stream before the exit, whatever the
     // platform does with what is left at exit.
     transcript.flush();

@@ -9,7 +9,6 @@
 #include <variant>
 #include <vector>
 
-#include "format/io.h"
 #include "format/records.h"
 #include "cli/command_line.h"
 #include "fs/copy.h"
@@ -44,11 +43,11 @@ struct MemberKind {
     const char* progress;
 };
 
-constexpr MemberKind indexMember{text::shortIndexHeader, archive::minIndexVersion, text::badIndexVersion,
+constexpr MemberKind indexMember{text::shortIndexHeader, format::minIndexVersion, text::badIndexVersion,
                                  text::indexProgress};
-constexpr MemberKind routeMember{text::shortNm2Header, archive::minNm2Version, text::badNm2Version,
+constexpr MemberKind routeMember{text::shortNm2Header, format::minNm2Version, text::badNm2Version,
                                  text::routeProgress};
-constexpr MemberKind nm2Member{text::shortNm2Header, archive::minNm2Version, text::badNm2Version, text::nm2Progress};
+constexpr MemberKind nm2Member{text::shortNm2Header, format::minNm2Version, text::badNm2Version, text::nm2Progress};
 
 // The archive while it is being written: unless it is finished, leaving
 // scope cuts it to 0 bytes, so that no other name of the file keeps any of
@@ -149,9 +148,9 @@ std::variant<OpenMember, Failure> openMember(fs::FileSystem& files, const std::s
 std::optional<std::size_t> readFirst(Packing& run, OpenMember& member) {
     const std::size_t want = member.info.size <= fs::smallCopy
                                  ? static_cast<std::size_t>(member.info.size) + 1
-                                 : archive::memberHeaderSize;
+                                 : format::memberHeaderSize;
     std::size_t have = 0;
-    while (have < archive::memberHeaderSize) {
+    while (have < format::memberHeaderSize) {
         const std::optional<std::size_t> got = member.file->readSome(run.first.data() + have, want - have);
         if (!got) return std::nullopt;
         if (*got == 0) break;
@@ -164,14 +163,14 @@ std::optional<std::size_t> readFirst(Packing& run, OpenMember& member) {
 // archive with its two-piece progress line.
 Outcome packMember(Packing& run, OpenMember& member, const std::string& path, const MemberKind& kind) {
     const std::optional<std::size_t> first = readFirst(run, member);
-    if (!first || *first < archive::memberHeaderSize) return Failure{formatText(kind.shortHeader, path.c_str())};
-    archive::MemberHeaderBytes header{};
+    if (!first || *first < format::memberHeaderSize) return Failure{formatText(kind.shortHeader, path.c_str())};
+    format::MemberHeaderBytes header{};
     std::memcpy(header.data(), run.first.data(), header.size());
-    const std::uint16_t version = archive::decodeMemberHeader(header).version;
+    const std::uint16_t version = format::decodeMemberHeader(header).version;
     if (version < kind.minVersion) return Failure{formatText(kind.badVersion, unsigned{version}, path.c_str())};
 
     // A member that can't fit fails before any of it is copied.
-    if (run.payload + std::max<std::uint64_t>(member.info.size, *first) > archive::maxPayload) {
+    if (run.payload + std::max<std::uint64_t>(member.info.size, *first) > format::maxPayload) {
         return tooLargeFailure(path);
     }
 
@@ -186,7 +185,7 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
     if (!whole) {
         // One byte past the room left shows a member that grew while it was
         // copied.
-        const std::uint64_t room = archive::maxPayload - run.payload;
+        const std::uint64_t room = format::maxPayload - run.payload;
         const std::uint64_t expected = member.info.size - std::min<std::uint64_t>(member.info.size, *first);
         const fs::CopyResult copy = fs::copyBlocks(*member.file, *first, run.out, room + 1, expected);
         if (copy.status == fs::CopyResult::Status::readError) {
@@ -316,6 +315,15 @@ Listed judge(const fs::Status& member, const fs::Status& index, const fs::Status
     return Listed::member;
 }
 
+// Goes back to byte 0 and writes the header again with the final
+// offsetFooter.
+[[nodiscard]] bool writeFinalHeader(fs::File& archive, std::uint32_t offsetFooter) {
+    format::ArchiveHeader header;
+    header.offsetFooter = offsetFooter;
+    const format::ArchiveHeaderBytes bytes = format::encodeArchiveHeader(header);
+    return archive.seek(0) && archive.write(bytes.data(), bytes.size());
+}
+
 // Writes the archive: header, index, route file, the further .nm2 files,
 // footer and final header. The final length is set before the final header
 // is written, so that whatever moment ends the run leaves the old file, a
@@ -338,7 +346,7 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
     Packing run{files, transcript, archive, paths.outFile,
                 fs::BlockWriter(files, archive.file(), std::move(buffers.block)), buffers.first};
 
-    const archive::ArchiveHeaderBytes provisional = archive::encodeArchiveHeader(archive::ArchiveHeader{});
+    const format::ArchiveHeaderBytes provisional = format::encodeArchiveHeader(format::ArchiveHeader{});
     if (!run.out.write(provisional.data(), provisional.size())) return writeFailure(run);
 
     // The index and route file as they opened: a later look could fail, and
@@ -372,20 +380,20 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
     const std::uint32_t offsetFooter = memberStarts.back();
     memberStarts.pop_back();
     for (const std::uint32_t start : memberStarts) {
-        const archive::FooterEntryBytes entry = archive::encodeFooterEntry(start);
+        const format::FooterEntryBytes entry = format::encodeFooterEntry(start);
         if (!run.out.write(entry.data(), entry.size())) return writeFailure(run);
     }
     if (!run.out.flush()) return writeFailure(run);
-    const std::uint64_t length = archive::archiveHeaderSize + std::uint64_t{offsetFooter} +
-                                 std::uint64_t{archive::footerEntrySize} * memberStarts.size();
+    const std::uint64_t length = format::archiveHeaderSize + std::uint64_t{offsetFooter} +
+                                 std::uint64_t{format::footerEntrySize} * memberStarts.size();
     if (!archive.file().truncate(length)) return writeFailure(run);
-    if (!archive::writeFinalHeader(archive.file(), offsetFooter)) return writeFailure(run);
+    if (!writeFinalHeader(archive.file(), offsetFooter)) return writeFailure(run);
     if (!archive.finish()) return writeFailure(run);
     return std::nullopt;
 }
 
 // The whole run; `paths` are filled in as they are found.
-Outcome packAtlas(const cli::PackJob& job, fs::FileSystem& files, console::Transcript& transcript,
+Outcome packAtlas(const packer::Job& job, fs::FileSystem& files, console::Transcript& transcript,
                   AtlasPaths& paths) {
     const fs::PathStyle style = files.style();
     const std::optional<std::string> workingDir = files.currentDir();
@@ -458,7 +466,7 @@ Outcome packAtlas(const cli::PackJob& job, fs::FileSystem& files, console::Trans
 
 }  // namespace
 
-Outcome pack(const cli::PackJob& job, fs::FileSystem& files, console::Transcript& transcript) {
+Outcome pack(const packer::Job& job, fs::FileSystem& files, console::Transcript& transcript) {
     AtlasPaths paths;
     try {
         return packAtlas(job, files, transcript, paths);

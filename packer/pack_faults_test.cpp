@@ -34,7 +34,7 @@ struct PackRun {
 PackRun packOn(fs::FileSystem& files) {
     console::TextTranscript transcript;
     const console::Outcome failed =
-        packer::pack(cli::PackJob{"atlas.nti", "route.nm2", out, std::string("atlas")}, files, transcript);
+        packer::pack(packer::Job{"atlas.nti", "route.nm2", out, std::string("atlas")}, files, transcript);
     return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
 }
 
@@ -116,7 +116,7 @@ bool unpacks(const Bytes& archive) {
     fs::MemoryFileSystem files;
     files.addFile("/a.nm3", archive);
     console::TextTranscript transcript;
-    return !unpacker::unpack(cli::UnpackJob{"/a.nm3"}, files, transcript);
+    return !unpacker::unpack(unpacker::Job{"/a.nm3"}, files, transcript);
 }
 
 // A run ended at any moment by a signal that can't be caught, the output

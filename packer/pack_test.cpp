@@ -1,6 +1,7 @@
 // The packer's procedure run in memory, row by row: what it says, how it
 // ends, and every file it leaves.
 #include "packer/pack.h"
+#include "cli/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ void expectRun(const Row& row) {
     const Files before = files.snapshot();
 
     const auto line = cli::readPackCommandLine(row.args, cli::OptionStyle::dash);
-    const cli::PackJob* job = std::get_if<cli::PackJob>(&line.action);
+    const packer::Job* job = std::get_if<packer::Job>(&line.action);
     ASSERT_NE(job, nullptr);
     console::TextTranscript transcript;
     const console::Outcome failed = packer::pack(*job, files, transcript);

@@ -81,7 +81,7 @@ TEST(ShortOfMemory, ThePackerEndsWithItsMessageAndLeavesNoArchive) {
     everyAllocationFails(
         [&] { return tree(atlas, older); },
         [](fs::FileSystem& files, console::Transcript& transcript) {
-            return packer::pack(cli::PackJob{"atlas.nti", "route.nm2", "/maps/atlas.nm3", std::string("atlas")},
+            return packer::pack(packer::Job{"atlas.nti", "route.nm2", "/maps/atlas.nm3", std::string("atlas")},
                                 files, transcript);
         },
         [&](const Said& run, const Said& faultless, fs::MemoryFileSystem& files) {
@@ -107,7 +107,7 @@ TEST(ShortOfMemory, TheUnpackerEndsWithItsMessageAndLeavesTheArchive) {
     everyAllocationFails(
         [&] { return tree(atlas, archive); },
         [](fs::FileSystem& files, console::Transcript& transcript) {
-            return unpacker::unpack(cli::UnpackJob{"atlas.nm3"}, files, transcript);
+            return unpacker::unpack(unpacker::Job{"atlas.nm3"}, files, transcript);
         },
         [&](const Said& run, const Said& faultless, fs::MemoryFileSystem& files) {
             EXPECT_TRUE(run.failed);

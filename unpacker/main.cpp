@@ -15,9 +15,9 @@ int main(int argc, char** argv) {
     const cli::Program program{arguments.count() > 0 ? arguments.vector()[0] : "", unpacker::text::usage,
                                unpacker::text::interrupted};
     console::Transcript& transcript = console::terminal();
-    const int status = cli::run<cli::UnpackJob>(
+    const int status = cli::run<unpacker::Job>(
         program, cli::readUnpackCommandLine(cli::operandsOf(arguments.count(), arguments.vector()), cli::optionStyle()),
-        transcript, [&](const cli::UnpackJob& job) { return unpacker::unpack(job, fs::hostFileSystem(), transcript); });
+        transcript, [&](const unpacker::Job& job) { return unpacker::unpack(job, fs::hostFileSystem(), transcript); });
     // Everything said reaches the stream before the exit, whatever the
     // platform does with what is left at exit.
     transcript.flush();

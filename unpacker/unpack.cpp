@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "format/io.h"
-#include "format/records.h"
 #include "fs/copy.h"
 #include "console/failure.h"
 #include "console/text.h"
 #include "console/transcript.h"
+#include "unpacker/archive_reader.h"
 #include "unpacker/folder.h"
-#include "format/footer.h"
 #include "unpacker/messages.h"
 
 namespace unpacker {
@@ -35,10 +33,7 @@ struct Run {
 struct Archive {
     std::string path;
     std::unique_ptr<fs::File> file;
-    std::uint32_t offsetFooter = 0;
-    // The footer's member starts, then offsetFooter as the last entry.
-    std::vector<std::uint32_t> memberStarts;
-    std::uint16_t indexVersion = 0;
+    ArchiveLayout layout;
 };
 
 // Where the members go.
@@ -57,18 +52,35 @@ struct Extraction {
     fs::Status archiveFile;
 };
 
-// Footer entries are counted in 32 bits.
-constexpr std::uint64_t maxFooterSize = 0xFFFFFFFFu;
-// Footer entries read and checked at a time.
-constexpr std::uint64_t footerPiece = 16384;
-
 Failure archiveFailure(const char* format, const Archive& archive) {
     return Failure{formatText(format, archive.path.c_str())};
 }
 
-// Opens the archive, shared with readers only, and reads and checks its
-// header. An archive that another run is writing, or that the run's own
-// words go to, can't be opened.
+// What the unpacker says for each fault reading an archive.
+const char* messageFor(ArchiveFault fault) {
+    switch (fault) {
+    case ArchiveFault::none: break;
+    case ArchiveFault::seekStart: return text::seekStart;
+    case ArchiveFault::shortHeader: return text::shortHeader;
+    case ArchiveFault::notArchive: return text::notArchive;
+    case ArchiveFault::seekEnd: return text::seekEnd;
+    case ArchiveFault::badFileSize: return text::badFileSize;
+    case ArchiveFault::badFooterSize: return text::badFooterSize;
+    case ArchiveFault::noTableMemory: return text::noTableMemory;
+    case ArchiveFault::seekFooter: return text::seekFooter;
+    case ArchiveFault::shortFooter: return text::shortFooter;
+    case ArchiveFault::invalidFooter: return text::invalidFooter;
+    case ArchiveFault::seekIndexFirst: return text::seekIndexFirst;
+    case ArchiveFault::shortIndexHeader: return text::shortIndexHeader;
+    case ArchiveFault::badIndexTag: return text::badIndexTag;
+    case ArchiveFault::seekIndexSecond: return text::seekIndexSecond;
+    }
+    return text::readError;
+}
+
+// Opens the archive, shared with readers only, and reads and checks it,
+// saying what it found. An archive that another run is writing, or that
+// the run's own words go to, can't be opened.
 Outcome openArchive(Run& run, Archive& archive) {
     fs::Status opened;
     archive.file = run.files.openRead(archive.path, &opened, fs::Lock::shared);
@@ -76,78 +88,12 @@ Outcome openArchive(Run& run, Archive& archive) {
     for (const fs::Status& stream : run.files.standardStreams()) {
         if (fs::maybeSame(opened, stream)) return archiveFailure(text::notFound, archive);
     }
-    if (!archive.file->seek(0)) return archiveFailure(text::seekStart, archive);
-
-    const std::optional<archive::ArchiveHeader> header = archive::readArchiveHeader(*archive.file);
-    if (!header) return archiveFailure(text::shortHeader, archive);
-    if (header->tag != archive::archiveTag) return archiveFailure(text::notArchive, archive);
-    run.transcript.say(text::tagOk);
-    archive.offsetFooter = header->offsetFooter;
-    return std::nullopt;
-}
-
-// Derives the footer's length from the archive's size, reads the footer and
-// checks that its entries describe members in order inside the payload.
-Outcome readMemberStarts(Run& run, Archive& archive) {
-    const std::optional<std::uint64_t> fileSize = archive.file->seekEnd();
-    if (!fileSize) return archiveFailure(text::seekEnd, archive);
-    run.transcript.say(formatText(text::fileSize, *fileSize));
-    if (!archive::membersFit(*fileSize, archive.offsetFooter)) return archiveFailure(text::badFileSize, archive);
-
-    const std::uint64_t footerSize = archive::footerSizeOf(*fileSize, archive.offsetFooter);
-    run.transcript.say(formatText(text::footerSize, footerSize));
-    // A file large enough to claim more entries than 32 bits count is
-    // refused like one that claims none.
-    if (footerSize == 0 || footerSize > maxFooterSize) return archiveFailure(text::badFooterSize, archive);
-
-    if (!archive.file->seek(archive::archiveHeaderSize + std::uint64_t{archive.offsetFooter})) {
-        return archiveFailure(text::seekFooter, archive);
-    }
-
-    // The footer is read and checked in pieces, and the table grows only by
-    // entries found in order, so a hostile footer costs no more memory than
-    // the part of it read before it is refused, and a huge one is refused
-    // at its first wrong entry. A footer cut short is reported as short
-    // whatever its entries are, as reading all of it first would.
-    const bool complete = archive::footerComplete(*fileSize, archive.offsetFooter, footerSize);
-    archive::FooterOrder order{archive.offsetFooter, 0};
-    std::vector<std::uint32_t> piece;
-    for (std::uint64_t done = 0; done < footerSize;) {
-        const auto now = static_cast<std::uint32_t>(std::min(footerPiece, footerSize - done));
-        if (!archive::readFooter(*archive.file, now, piece)) return archiveFailure(text::shortFooter, archive);
-        if (!archive::continuesInOrder(order, piece)) {
-            return archiveFailure(complete ? text::invalidFooter : text::shortFooter, archive);
-        }
-        // The table has room for every entry found in order so far, and one
-        // more for offsetFooter; a build with a small address space meets
-        // its limit here, after the entries before it were checked.
-        if (archive.memberStarts.size() + piece.size() + 1 > archive.memberStarts.max_size()) {
-            return archiveFailure(text::noTableMemory, archive);
-        }
-        try {
-            archive.memberStarts.insert(archive.memberStarts.end(), piece.begin(), piece.end());
-        } catch (const std::bad_alloc&) {
-            return archiveFailure(text::noTableMemory, archive);
-        }
-        done += now;
-    }
-    try {
-        archive.memberStarts.push_back(archive.offsetFooter);
-    } catch (const std::bad_alloc&) {
-        return archiveFailure(text::noTableMemory, archive);
-    }
-    return std::nullopt;
-}
-
-// Checks the index member's header and goes back to its first byte.
-Outcome checkIndex(Archive& archive) {
-    if (!archive.file->seek(archive::archiveHeaderSize)) return archiveFailure(text::seekIndexFirst, archive);
-    const std::optional<archive::MemberHeaderBytes> bytes = archive::readMemberHeader(*archive.file);
-    if (!bytes) return archiveFailure(text::shortIndexHeader, archive);
-    const archive::MemberHeader header = archive::decodeMemberHeader(*bytes);
-    if (header.tag != archive::indexTag) return archiveFailure(text::badIndexTag, archive);
-    archive.indexVersion = header.version;
-    if (!archive.file->seek(archive::archiveHeaderSize)) return archiveFailure(text::seekIndexSecond, archive);
+    archive.layout = readArchive(*archive.file);
+    const ArchiveLayout& layout = archive.layout;
+    if (layout.tagChecked) run.transcript.say(text::tagOk);
+    if (layout.sized) run.transcript.say(formatText(text::fileSize, layout.fileSize));
+    if (layout.counted) run.transcript.say(formatText(text::footerSize, layout.footerSize));
+    if (layout.fault != ArchiveFault::none) return archiveFailure(messageFor(layout.fault), archive);
     return std::nullopt;
 }
 
@@ -166,12 +112,6 @@ std::unique_ptr<fs::File> createMember(const Extraction& run, const std::string&
     if (!existing || existing->links != 1 || fs::maybeSame(*existing, run.archiveFile)) return nullptr;
     if (!taken->truncate(0)) return nullptr;
     return taken;
-}
-
-// The length of member m (0 the index, k + 1 nm2 member k): entry j of
-// `memberStarts` is also where member j ends.
-std::uint64_t memberLength(const std::vector<std::uint32_t>& memberStarts, std::size_t m) {
-    return memberStarts[m] - (m == 0 ? 0 : memberStarts[m - 1]);
 }
 
 // The bytes from the start of member m to the end of the run of small
@@ -196,12 +136,12 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
     if (!member) return memberFailure(text::notCreated);
     run.context.transcript.say(progress);
 
-    const std::uint64_t length = memberLength(run.archive.memberStarts, m);
+    const std::uint64_t length = memberLength(run.archive.layout.memberStarts, m);
     if (length <= fs::smallCopy) {
         const auto size = static_cast<std::size_t>(length);
         const std::size_t ahead = run.in.held() >= size ? size
                                                         : static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                              smallRunFrom(run.archive.memberStarts, m),
+                                                              smallRunFrom(run.archive.layout.memberStarts, m),
                                                               fs::BlockReader::capacity));
         if (!run.in.fill(size, ahead)) return archiveFailure(text::readError, run.archive);
         // The size was checked, so an archive that ends early changed under
@@ -230,11 +170,11 @@ Outcome extractMembers(Run& context, Archive& archive, const Destination& destin
     Extraction run{context, archive, destination, fs::BlockReader(context.files, *archive.file, std::move(block)),
                    *archiveFile};
     const char separator = fs::separatorOf(context.files.style());
-    const std::vector<std::uint32_t>& starts = archive.memberStarts;
+    const std::vector<std::uint32_t>& starts = archive.layout.memberStarts;
     const char* folderPath = destination.folderPath.c_str();
     const char* baseName = destination.baseName.c_str();
 
-    const unsigned version = archive.indexVersion;
+    const unsigned version = archive.layout.indexVersion;
     const std::string indexName = formatText(text::indexFileName, folderPath, separator, version);
     if (Outcome failed = extractMember(run, indexName, formatText(text::indexProgress, version), 0)) return failed;
     for (std::size_t k = 0; k + 1 < starts.size(); ++k) {
@@ -247,7 +187,7 @@ Outcome extractMembers(Run& context, Archive& archive, const Destination& destin
 }
 
 // The whole run; `archivePath` is filled in once it is known.
-Outcome unpackArchive(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript,
+Outcome unpackArchive(const unpacker::Job& job, fs::FileSystem& files, console::Transcript& transcript,
                       std::string& archivePath) {
     Run run{files, transcript};
     const fs::PathStyle style = files.style();
@@ -286,14 +226,12 @@ Outcome unpackArchive(const cli::UnpackJob& job, fs::FileSystem& files, console:
     }
 
     if (Outcome failed = openArchive(run, archive)) return failed;
-    if (Outcome failed = readMemberStarts(run, archive)) return failed;
-    if (Outcome failed = checkIndex(archive)) return failed;
     return extractMembers(run, archive, destination, std::move(block));
 }
 
 }  // namespace
 
-Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript) {
+Outcome unpack(const unpacker::Job& job, fs::FileSystem& files, console::Transcript& transcript) {
     std::string archivePath;
     try {
         return unpackArchive(job, files, transcript, archivePath);

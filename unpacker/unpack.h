@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/command_line.h"
+#include "unpacker/job.h"
 #include "console/failure.h"
 #include "console/transcript.h"
 #include "fs/file_system.h"
@@ -10,6 +10,6 @@ namespace unpacker {
 // Splits the archive that `job` names into the folder beside it on `files`,
 // saying every step to `transcript`; the failure, if there is one, is left
 // for the caller to say.
-console::Outcome unpack(const cli::UnpackJob& job, fs::FileSystem& files, console::Transcript& transcript);
+console::Outcome unpack(const unpacker::Job& job, fs::FileSystem& files, console::Transcript& transcript);
 
 }  // namespace unpacker

@@ -20,7 +20,7 @@ std::string packed(const std::vector<std::pair<std::string, std::string>>& membe
     for (const auto& [name, bytes] : members) files.addFile("/atlas/" + name, bytes);
     console::TextTranscript transcript;
     const console::Outcome failed =
-        packer::pack(cli::PackJob{members[0].first, members[1].first, "/out.nm3", std::string("/atlas")}, files,
+        packer::pack(packer::Job{members[0].first, members[1].first, "/out.nm3", std::string("/atlas")}, files,
                      transcript);
     return failed ? failed->message : files.bytesOf("/out.nm3").value_or("");
 }

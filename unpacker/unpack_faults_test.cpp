@@ -31,7 +31,7 @@ struct UnpackRun {
 
 UnpackRun unpackOn(fs::FileSystem& files) {
     console::TextTranscript transcript;
-    const console::Outcome failed = unpacker::unpack(cli::UnpackJob{"west.nm3"}, files, transcript);
+    const console::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, transcript);
     return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
 }
 
@@ -42,7 +42,7 @@ std::string packed(const testsupport::FaultAtlas& atlas) {
     atlas.addTo(files, "/atlas");
     console::TextTranscript transcript;
     const console::Outcome failed =
-        packer::pack(cli::PackJob{"atlas.nti", "route.nm2", "/west.nm3", std::string("/atlas")}, files, transcript);
+        packer::pack(packer::Job{"atlas.nti", "route.nm2", "/west.nm3", std::string("/atlas")}, files, transcript);
     return failed ? failed->message : files.bytesOf("/west.nm3").value_or("");
 }
 
