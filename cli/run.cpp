@@ -4,33 +4,28 @@
 #include <new>
 
 #include "cli/frame.h"
+#include "fs/host_file_system.h"
 #include "platform/platform.h"
 
 namespace cli {
 
-namespace {
-
-// Whether the run goes on to a job after saying what it must say first.
 template <typename Job>
-const Job* jobToRun(const Program& program, const CommandLine<Job>& line, console::Transcript& transcript) {
-    transcript.say(cli::unknownOptionsText(line.unknown));
-    transcript.say(cli::bannerText());
+int run(const Program<Job>& program, const std::vector<std::string>& arguments, fs::FileSystem& files,
+        console::Transcript& transcript) {
+    const std::vector<std::string> operands(arguments.begin() + std::min<std::size_t>(arguments.size(), 1),
+                                            arguments.end());
+    const CommandLine<Job> line = program.read(operands, optionStyle());
+    transcript.say(unknownOptionsText(line.unknown));
+    transcript.say(bannerText());
     const Job* job = std::get_if<Job>(&line.action);
-    if (job == nullptr) transcript.say(cli::usageText(program.path, program.usage));
-    return job;
-}
-
-}  // namespace
-
-template <typename Job>
-int run(const Program& program, const CommandLine<Job>& line, console::Transcript& transcript,
-        const std::function<console::Outcome(const Job&)>& work) {
-    const Job* job = jobToRun(program, line, transcript);
-    if (job == nullptr) return 1;
+    if (job == nullptr) {
+        transcript.say(usageText(arguments.empty() ? "" : arguments.front(), program.usage));
+        return 1;
+    }
     platform::catchInterrupts(program.interrupted);
     console::Outcome failed;
     try {
-        failed = work(*job);
+        failed = program.work(*job, files, transcript);
     } catch (const std::bad_alloc&) {
         // The job says its own failure for memory; only a second failure,
         // while it said that, ends up here, with nothing left to say it.
@@ -41,13 +36,12 @@ int run(const Program& program, const CommandLine<Job>& line, console::Transcrip
     return 1;
 }
 
-template int run(const Program&, const CommandLine<packer::Job>&, console::Transcript&,
-                 const std::function<console::Outcome(const packer::Job&)>&);
-template int run(const Program&, const CommandLine<unpacker::Job>&, console::Transcript&,
-                 const std::function<console::Outcome(const unpacker::Job&)>&);
-
-std::vector<std::string> operandsOf(int argc, const char* const* argv) {
-    return std::vector<std::string>(argv + std::min(argc, 1), argv + argc);
+template <typename Job>
+int run(const Program<Job>& program, const std::vector<std::string>& arguments) {
+    return run(program, arguments, fs::hostFileSystem(), console::terminal());
 }
+
+template int run(const Program<packer::Job>&, const std::vector<std::string>&);
+template int run(const Program<unpacker::Job>&, const std::vector<std::string>&);
 
 }  // namespace cli

@@ -3,31 +3,35 @@
 // status.
 #pragma once
 
-#include <functional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "cli/command_line.h"
 #include "console/failure.h"
 #include "console/transcript.h"
+#include "fs/file_system.h"
 
 namespace cli {
 
+// What the frame needs of a program.
+template <typename Job>
 struct Program {
-    std::string path;        // the program's own file, as the usage line names it
-    const char* usage;       // its usage format, taking the file name and extension
-    const char* interrupted; // what an interrupt says
+    const char* usage;        // its usage format, taking the file name and extension
+    const char* interrupted;  // what an interrupt says
+    CommandLine<Job> (*read)(const std::vector<std::string>& arguments, OptionStyle style);
+    console::Outcome (*work)(const Job& job, fs::FileSystem& files, console::Transcript& transcript);
 };
 
-// Says the unknown options and the banner; for help, the usage line and
-// status 1; otherwise runs `work` with interrupts caught, says its failure
-// if it has one, and gives 1 for a failure, 0 for success.
+// Says the unknown options and the banner of `arguments` (the program's own
+// name first); for help, the usage line and status 1; otherwise runs the job
+// on `files` with interrupts caught, says its failure if it has one, and
+// gives 1 for a failure, 0 for success.
 template <typename Job>
-int run(const Program& program, const CommandLine<Job>& line, console::Transcript& transcript,
-        const std::function<console::Outcome(const Job&)>& work);
+[[nodiscard]] int run(const Program<Job>& program, const std::vector<std::string>& arguments, fs::FileSystem& files,
+                      console::Transcript& transcript);
 
-// The arguments after the program's own name.
-std::vector<std::string> operandsOf(int argc, const char* const* argv);
+// The same on the machine's own file system and terminal.
+template <typename Job>
+[[nodiscard]] int run(const Program<Job>& program, const std::vector<std::string>& arguments);
 
 }  // namespace cli

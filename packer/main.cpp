@@ -1,25 +1,16 @@
+#include "cli/main.h"
 #include "cli/run.h"
-#include "cli/arguments.h"
-#include "cli/frame.h"
-#include "console/text.h"
-#include "fs/host_file_system.h"
 #include "packer/messages.h"
 #include "packer/pack.h"
-#include "platform/platform.h"
 
-int main(int argc, char** argv) {
-    // Without its standard streams safe, a run could write its messages into
-    // a file it writes; it says nothing then, having nowhere to say it.
-    if (!platform::startProcess()) return 1;
-    const cli::Arguments arguments(argc, argv);
-    const cli::Program program{arguments.count() > 0 ? arguments.vector()[0] : "", packer::text::usage,
-                               packer::text::interrupted};
-    console::Transcript& transcript = console::terminal();
-    const int status = cli::run<packer::Job>(
-        program, cli::readPackCommandLine(cli::operandsOf(arguments.count(), arguments.vector()), cli::optionStyle()),
-        transcript, [&](const packer::Job& job) { return packer::pack(job, fs::hostFileSystem(), transcript); });
-    // Everything said reaches the stream before the exit, whatever the
-    // platform does with what is left at exit.
-    transcript.flush();
-    return status;
+namespace {
+
+int veskal(const std::vector<std::string>& arguments) {
+    return cli::run(cli::Program<packer::Job>{packer::text::usage, packer::text::interrupted,
+                                              cli::readPackCommandLine, packer::pack},
+                    arguments);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return cli::main(argc, argv, veskal); }
