@@ -45,10 +45,9 @@ private:
 };
 
 // Whether bytes copied from position `from` of one file to position `to` of
-// another land a little ahead of where they come from within a page. The
-// processor's copy stalls on every such byte: a copy 1-15 bytes ahead took
-// twice as long as one at the same place in the page, from 32 bytes on it
-// takes no longer.
+// another land a little ahead of where they come from within a page, where
+// the processor's copy stalls on every byte (bench/README.md has the
+// figures).
 bool landsJustAhead(std::uint64_t from, std::uint64_t to);
 
 // A file written in order from its current position through a buffer: small
@@ -104,11 +103,10 @@ private:
 // held from there when it was opened. An end before `limit` is not an error
 // here: `copied` tells the caller. A source of more than smallCopy bytes
 // moves file to file inside the kernel, after what the writer holds, where
-// the kernel can: one copy of each byte instead of two measured faster than
-// the buffer, into a new file and over an old one alike. Where that copy
-// would land just ahead of its source, the bytes pass through the writer's
-// buffer placed half a page from both ends instead. Smaller sources gather in
-// the writer's buffer.
+// the kernel can: one copy of each byte instead of two, into a new file and
+// over an old one alike. Where that copy would land just ahead of its
+// source, the bytes pass through the writer's buffer placed half a page from
+// both ends instead. Smaller sources gather in the writer's buffer.
 CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit,
                       std::uint64_t expected);
 
