@@ -17,14 +17,4 @@ public:
 // The standard error stream, through the platform's buffer.
 Transcript& terminal();
 
-// A transcript kept in memory.
-class TextTranscript : public Transcript {
-public:
-    void say(std::string_view text) override { text_ += text; }
-    const std::string& text() const { return text_; }
-
-private:
-    std::string text_;
-};
-
 }  // namespace console

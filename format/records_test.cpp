@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "format/records.h"
-#include "support/scratch.h"
+#include "testing/scratch.h"
 
 namespace {
 

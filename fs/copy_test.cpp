@@ -7,7 +7,7 @@
 
 #include "fs/copy.h"
 #include "fs/host_file_system.h"
-#include "support/scratch.h"
+#include "testing/scratch.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "support/scratch.h"
+#include "testing/scratch.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz/safety.h"
+#include "testing/safety.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string broken = safety::checkCase(std::string(reinterpret_cast<const char*>(data), size));

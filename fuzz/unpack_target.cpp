@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz/unpack_oracle.h"
+#include "testing/unpack_oracle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string broken = oracle::checkUnpack(std::string(reinterpret_cast<const char*>(data), size));

@@ -12,9 +12,10 @@
 #include <memory>
 #include <set>
 
+#include "testing/text_transcript.h"
 #include "packer/pack.h"
-#include "support/archives.h"
-#include "support/fault_loop.h"
+#include "testing/archives.h"
+#include "testing/fault_loop.h"
 #include "unpacker/unpack.h"
 
 namespace {
@@ -32,24 +33,24 @@ struct PackRun {
 };
 
 PackRun packOn(fs::FileSystem& files) {
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     const console::Outcome failed =
         packer::pack(packer::Job{"atlas.nti", "route.nm2", out, std::string("atlas")}, files, transcript);
     return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
 }
 
-std::unique_ptr<fs::MemoryFileSystem> atlasOnDisk(const FaultAtlas& atlas) {
-    auto files = std::make_unique<fs::MemoryFileSystem>();
+std::unique_ptr<testsupport::MemoryFileSystem> atlasOnDisk(const FaultAtlas& atlas) {
+    auto files = std::make_unique<testsupport::MemoryFileSystem>();
     files->addDir("/maps");
     files->setCurrentDir("/maps");
     atlas.addTo(*files, "/maps/atlas");
     return files;
 }
 
-class PackFaults : public ::testing::TestWithParam<fs::CallKind> {};
+class PackFaults : public ::testing::TestWithParam<testsupport::CallKind> {};
 
 TEST_P(PackFaults, EveryFailurePointEndsCleanly) {
-    const fs::CallKind kind = GetParam();
+    const testsupport::CallKind kind = GetParam();
     const FaultAtlas atlas;
     const auto faultlessFiles = atlasOnDisk(atlas);
     const std::map<std::string, std::string> inputs = faultlessFiles->snapshot();
@@ -69,11 +70,11 @@ TEST_P(PackFaults, EveryFailurePointEndsCleanly) {
 
     int failurePoints = 0;
     for (std::uint64_t n = 1;; ++n) {
-        ASSERT_LT(n, 1000u) << "the run never runs out of " << fs::nameOf(kind) << " calls";
+        ASSERT_LT(n, 1000u) << "the run never runs out of " << testsupport::nameOf(kind) << " calls";
         const auto files = atlasOnDisk(atlas);
-        fs::FaultyFileSystem faulty(*files, kind, n);
+        testsupport::FaultyFileSystem faulty(*files, kind, n);
         const PackRun run = packOn(faulty);
-        SCOPED_TRACE(std::string(fs::nameOf(kind)) + " " + std::to_string(n) + ": " + faulty.fault().value_or(""));
+        SCOPED_TRACE(std::string(testsupport::nameOf(kind)) + " " + std::to_string(n) + ": " + faulty.fault().value_or(""));
         EXPECT_EQ(files->openFiles(), 0u);
         if (!faulty.fault()) {
             EXPECT_FALSE(run.failed);
@@ -83,8 +84,8 @@ TEST_P(PackFaults, EveryFailurePointEndsCleanly) {
         ++failurePoints;
         // Closing a member only read loses nothing; a status the run can do
         // without may fail unnoticed, but then the run is the faultless one.
-        const bool memberClosed = kind == fs::CallKind::close && faulty.fault()->find(out) == std::string::npos;
-        if (memberClosed || (kind == fs::CallKind::status && !run.failed)) {
+        const bool memberClosed = kind == testsupport::CallKind::close && faulty.fault()->find(out) == std::string::npos;
+        if (memberClosed || (kind == testsupport::CallKind::status && !run.failed)) {
             EXPECT_FALSE(run.failed) << run.said;
             EXPECT_EQ(run.said, faultless.said);
             EXPECT_EQ(summary(files->snapshot()), summary(packed));
@@ -99,13 +100,13 @@ TEST_P(PackFaults, EveryFailurePointEndsCleanly) {
         }
     }
     // The packer removes only after a failure, so no faultless run does.
-    if (kind != fs::CallKind::remove) {
-        EXPECT_GT(failurePoints, 0) << "no " << fs::nameOf(kind) << " call was ever made";
+    if (kind != testsupport::CallKind::remove) {
+        EXPECT_GT(failurePoints, 0) << "no " << testsupport::nameOf(kind) << " call was ever made";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PackFaults, ::testing::ValuesIn(testsupport::everyCallKind),
-                         [](const auto& info) { return std::string(fs::nameOf(info.param)); });
+                         [](const auto& info) { return std::string(testsupport::nameOf(info.param)); });
 
 }  // namespace
 
@@ -113,9 +114,9 @@ namespace {
 
 // Whether the unpacker takes `archive` for one.
 bool unpacks(const Bytes& archive) {
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.addFile("/a.nm3", archive);
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     return !unpacker::unpack(unpacker::Job{"/a.nm3"}, files, transcript);
 }
 
@@ -142,7 +143,7 @@ TEST(PackKilled, AnyMomentLeavesTheOldFileTheNewArchiveOrOneThatIsRefused) {
         const auto files = atlasOnDisk(atlas);
         files->addFile(out, older);
         std::set<Bytes> leftovers;
-        fs::FaultyFileSystem watched(*files, fs::CallKind::open, 0);
+        testsupport::FaultyFileSystem watched(*files, testsupport::CallKind::open, 0);
         watched.beforeEveryCall([&] { leftovers.insert(files->bytesOf(out).value_or("")); });
         const PackRun run = packOn(watched);
         ASSERT_FALSE(run.failed) << run.said;

@@ -1,5 +1,6 @@
 // The packer's procedure run in memory, row by row: what it says, how it
 // ends, and every file it leaves.
+#include "testing/text_transcript.h"
 #include "packer/pack.h"
 #include "cli/command_line.h"
 
@@ -12,9 +13,9 @@
 #include <variant>
 #include <vector>
 
-#include "fs/memory_file_system.h"
-#include "support/archives.h"
-#include "support/transcripts.h"
+#include "testing/memory_file_system.h"
+#include "testing/archives.h"
+#include "testing/transcripts.h"
 
 namespace {
 
@@ -45,14 +46,14 @@ std::string said(const std::string& atlasDir, const std::vector<std::string>& na
 
 struct Row {
     std::vector<std::string> args;
-    std::function<void(fs::MemoryFileSystem&)> setup;  // on top of the usual atlas
+    std::function<void(testsupport::MemoryFileSystem&)> setup;  // on top of the usual atlas
     std::string said;  // the whole transcript, a failure's message last
     int status;
     Files changes;  // what the run changed in the tree
 };
 
 void expectRun(const Row& row) {
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.setCurrentDir("/w");
     files.addFile(ntiPath, nti);
     files.addFile(routePath, route);
@@ -62,7 +63,7 @@ void expectRun(const Row& row) {
     const auto line = cli::readPackCommandLine(row.args, cli::OptionStyle::dash);
     const packer::Job* job = std::get_if<packer::Job>(&line.action);
     ASSERT_NE(job, nullptr);
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     const console::Outcome failed = packer::pack(*job, files, transcript);
     EXPECT_EQ(transcript.text() + (failed ? failed->message : ""), row.said);
     EXPECT_EQ(failed ? 1 : 0, row.status);
@@ -84,7 +85,7 @@ TEST(Pack, Archives) {
     expectRows({
         // The worked example, to the byte.
         {usualArgs,
-         [](fs::MemoryFileSystem& files) {
+         [](testsupport::MemoryFileSystem& files) {
              files.addFile(ntiPath, Bytes("NIDX\x3a\0ab", 8));
              files.addFile(routePath, Bytes("ROUT\x10\0wxyz", 10));
              files.addFile(atlas + "/more.nm2", Bytes("MORE\x10\0z", 7));
@@ -103,7 +104,7 @@ TEST(Pack, Archives) {
         // directory, link to one, or other extension is a member. Only the
         // name part of -i: and -r: counts.
         {{"-i:C:/ignored/atlas.nti", "-r:/elsewhere/route.nm2", "-o:/w/out.nm3", "/w/atlas/"},
-         [&](fs::MemoryFileSystem& files) {
+         [&](testsupport::MemoryFileSystem& files) {
              for (const auto& [name, bytes] : {std::pair{"b.nm2", b}, {"A.nm2", a}, {"a.NM2", lowerA}, {"_z.Nm2", z},
                                                {"c d.nm2", c}, {"-e.nm2", e}}) {
                  files.addFile(atlas + "/" + name, bytes);
@@ -122,13 +123,13 @@ TEST(Pack, Archives) {
         // Upper-case letters, bare letters ignored, later values replacing
         // earlier ones, the output placed in the current folder.
         {{"-I:wrong.nti", "-i", "-x", "-I:other.nti", "-R:route.nm2", "-O:x.nm3", "-o", "atlas"},
-         [&](fs::MemoryFileSystem& files) { files.addFile(atlas + "/other.nti", other); },
+         [&](testsupport::MemoryFileSystem& files) { files.addFile(atlas + "/other.nti", other); },
          said(atlas, {atlas + "/other.nti", routePath, "/w/x.nm3"}, {atlas + "/other.nti", routePath}), 0,
          {{"/w/x.nm3", archiveOf({other, route})}}},
         // An archive inside the atlas folder is no member unless it has an
         // .nm2 name.
         {{"-i:atlas.nti", "-r:route.nm2", "-o:atlas/atlas.nm3", "atlas"},
-         [&](fs::MemoryFileSystem& files) { files.addFile(atlas + "/more.nm2", more); },
+         [&](testsupport::MemoryFileSystem& files) { files.addFile(atlas + "/more.nm2", more); },
          said(atlas, {ntiPath, routePath, atlas + "/atlas.nm3"}, {ntiPath, routePath, atlas + "/more.nm2"}), 0,
          {{atlas + "/atlas.nm3", archiveOf({nti, route, more})}}},
     });
@@ -144,14 +145,14 @@ TEST(Pack, TableGrowsPastFiveHundredTwelveMembers) {
         members.push_back(memberBytes("MMMM", 16, i % 13, i));
     }
     expectRun({usualArgs,
-               [&](fs::MemoryFileSystem& files) {
+               [&](testsupport::MemoryFileSystem& files) {
                    for (std::size_t i = 2; i < members.size(); ++i) files.addFile(packed[i], members[i]);
                },
                said(atlas, usualNames, packed), 0, {{"/w/out.nm3", archiveOf(members)}}});
 }
 
 TEST(Pack, OptionsAndFolders) {
-    const auto addPlain = [](fs::MemoryFileSystem& files) { files.addFile("/w/plain", "x"); };
+    const auto addPlain = [](testsupport::MemoryFileSystem& files) { files.addFile("/w/plain", "x"); };
     expectRows({
         // Missing options, in order; options after the operand are never
         // seen.
@@ -173,11 +174,11 @@ TEST(Pack, OptionsAndFolders) {
 }
 
 TEST(Pack, InputsAndOutputThatFail) {
-    const auto olderArchive = [](fs::MemoryFileSystem& files) { files.addFile("/w/out.nm3", "an older archive"); };
+    const auto olderArchive = [](testsupport::MemoryFileSystem& files) { files.addFile("/w/out.nm3", "an older archive"); };
     // A bad member, with an older archive that is emptied when the output is
     // created and then deleted with the unfinished archive.
     const auto badMember = [](const std::string& path, const Bytes& bytes) {
-        return [=](fs::MemoryFileSystem& files) {
+        return [=](testsupport::MemoryFileSystem& files) {
             files.addFile(path, bytes);
             files.addFile("/w/out.nm3", "an older archive");
         };
@@ -185,7 +186,7 @@ TEST(Pack, InputsAndOutputThatFail) {
     // The output is another name of a file that must end empty, though a
     // long member has reached it.
     const auto outputNaming = [](bool symbolic) {
-        return [=](fs::MemoryFileSystem& files) {
+        return [=](testsupport::MemoryFileSystem& files) {
             files.addFile(atlas + "/a.nm2", memberBytes("AAAA", 16, 200000));
             files.addFile(atlas + "/bad.nm2", memberBytes("BADD", 15, 4));
             files.addFile("/w/target.nm3", "an older archive");
@@ -213,11 +214,11 @@ TEST(Pack, InputsAndOutputThatFail) {
         {{"-i:atlas.nti", "-r:none.nm2", "-o:/w/out.nm3", "atlas"}, nullptr,
          said(atlas, {ntiPath, atlas + "/none.nm2", "/w/out.nm3"}) + cantAccess + "/w/atlas/none.nm2\n", 1, {}},
         {{"-i:atlas.nti", "-r:folder.nm2", "-o:/w/out.nm3", "atlas"},
-         [](fs::MemoryFileSystem& files) { files.addDir(atlas + "/folder.nm2"); },
+         [](testsupport::MemoryFileSystem& files) { files.addDir(atlas + "/folder.nm2"); },
          said(atlas, {ntiPath, atlas + "/folder.nm2", "/w/out.nm3"}, {ntiPath}) +
              " Error open file /w/atlas/folder.nm2.\n",
          1, {}},
-        {usualArgs, [](fs::MemoryFileSystem& files) { files.addSymlink(atlas + "/dangling.nm2", "nowhere"); },
+        {usualArgs, [](testsupport::MemoryFileSystem& files) { files.addSymlink(atlas + "/dangling.nm2", "nowhere"); },
          done(2) + " Error open file /w/atlas/dangling.nm2.\n", 1, {}},
         {{"-i:atlas.nti", "-r:route.nm2", "-o:/w/no-such-dir/out.nm3", "atlas"}, nullptr,
          said(atlas, {ntiPath, routePath, "/w/no-such-dir/out.nm3"}) +
@@ -242,7 +243,7 @@ TEST(Pack, InputsAndOutputThatFail) {
 }
 
 TEST(Pack, OutputNamingAnInputIsRefusedBeforeAnythingIsTouched) {
-    const auto links = [](fs::MemoryFileSystem& files) {
+    const auto links = [](testsupport::MemoryFileSystem& files) {
         files.addFile(atlas + "/more.nm2", more);
         files.addHardLink(atlas + "/more.nm2", "/w/alias.nm3");
         files.addSymlink("/w/index-link.nm3", ntiPath);
@@ -279,18 +280,18 @@ TEST(Pack, OutputNamingAnInputIsRefusedBeforeAnythingIsTouched) {
 // doesn't tell where it leads.
 TEST(Pack, OutputNamingAnInputIsToldByTheFilesNotByTheListing) {
     const std::string x = atlas + "/x.nm2";
-    const auto mounted = [=](fs::MemoryFileSystem& files) {
+    const auto mounted = [=](testsupport::MemoryFileSystem& files) {
         files.addFile("/w/else/keep.nm2", memberBytes("KEEP", 16, 7000));
         files.addFile(x, "covered");
         files.mount("/w/else/keep.nm2", x);
     };
-    const auto overlay = [=](fs::MemoryFileSystem& files) {
+    const auto overlay = [=](testsupport::MemoryFileSystem& files) {
         files.addFile(x, memberBytes("LOWR", 16, 7000));
         files.setDevice(x, 2);
     };
     // A member link that leads nowhere yet, to where the archive is made.
     const auto leadingTo = [](const std::string& target) {
-        return [=](fs::MemoryFileSystem& files) { files.addSymlink(atlas + "/z.nm2", target); };
+        return [=](testsupport::MemoryFileSystem& files) { files.addSymlink(atlas + "/z.nm2", target); };
     };
     const auto refused = [](const std::string& out, const std::string& input) {
         return said(atlas, {ntiPath, routePath, out}) + " Error open file " + input + ".\n";
@@ -313,8 +314,8 @@ TEST(Pack, OutputNamingAnInputIsToldByTheFilesNotByTheListing) {
 // system with numbers packs.
 TEST(Pack, WithoutFileNumbersAFileThatMayBeAnotherIsRefused) {
     const Bytes upper = memberBytes("UPPR", 16, 9);
-    const auto unnumbered = [](std::function<void(fs::MemoryFileSystem&)> more) {
-        return [=](fs::MemoryFileSystem& files) {
+    const auto unnumbered = [](std::function<void(testsupport::MemoryFileSystem&)> more) {
+        return [=](testsupport::MemoryFileSystem& files) {
             more(files);
             files.setUnnumbered(1);
         };
@@ -322,21 +323,21 @@ TEST(Pack, WithoutFileNumbersAFileThatMayBeAnotherIsRefused) {
     const std::string again = atlas + "/again.nm2";
     expectRows({
         // Two files whose names differ in case only are two members.
-        {usualArgs, unnumbered([&](fs::MemoryFileSystem& files) { files.addFile(atlas + "/ROUTE.nm2", upper); }),
+        {usualArgs, unnumbered([&](testsupport::MemoryFileSystem& files) { files.addFile(atlas + "/ROUTE.nm2", upper); }),
          said(atlas, usualNames, {ntiPath, routePath, atlas + "/ROUTE.nm2"}), 0,
          {{"/w/out.nm3", archiveOf({nti, route, upper})}}},
         // A second name of the route file can't be told from another file.
-        {usualArgs, unnumbered([&](fs::MemoryFileSystem& files) { files.addHardLink(routePath, again); }),
+        {usualArgs, unnumbered([&](testsupport::MemoryFileSystem& files) { files.addHardLink(routePath, again); }),
          said(atlas, usualNames, bothPacked) + " Error open file " + again + ".\n", 1, {}},
         // An output with a second name may be any input: the first is named.
         {{"-i:atlas.nti", "-r:route.nm2", "-o:/w/alias.nm3", "atlas"},
-         unnumbered([&](fs::MemoryFileSystem& files) {
+         unnumbered([&](testsupport::MemoryFileSystem& files) {
              files.addFile(atlas + "/more.nm2", more);
              files.addHardLink(atlas + "/more.nm2", "/w/alias.nm3");
          }),
          said(atlas, {ntiPath, routePath, "/w/alias.nm3"}) + " Error open file " + ntiPath + ".\n", 1, {}},
         {{"-i:atlas.nti", "-r:route.nm2", "-o:/w/out.nm3", "atlas"},
-         unnumbered([&](fs::MemoryFileSystem& files) {
+         unnumbered([&](testsupport::MemoryFileSystem& files) {
              files.addFile("/w/out.nm3", "an older archive");
              files.addHardLink("/w/out.nm3", "/w/backup.nm3");
          }),
@@ -349,24 +350,24 @@ TEST(Pack, WithoutFileNumbersAFileThatMayBeAnotherIsRefused) {
 // file that this run's open made.
 TEST(Pack, OutputHeldByAnotherRunOrSaidIntoIsNotTouched) {
     const std::string cantCreate = said(atlas, usualNames) + " Error: Can't create file: /w/out.nm3\n";
-    const auto older = [](fs::MemoryFileSystem& files) { files.addFile("/w/out.nm3", "an older archive"); };
+    const auto older = [](testsupport::MemoryFileSystem& files) { files.addFile("/w/out.nm3", "an older archive"); };
     expectRows({
-        {usualArgs, [&](fs::MemoryFileSystem& files) {
+        {usualArgs, [&](testsupport::MemoryFileSystem& files) {
              older(files);
              files.lockElsewhere("/w/out.nm3", false);
          },
          cantCreate, 1, {}},
-        {usualArgs, [&](fs::MemoryFileSystem& files) {
+        {usualArgs, [&](testsupport::MemoryFileSystem& files) {
              older(files);
              files.lockElsewhere("/w/out.nm3", true);
          },
          cantCreate, 1, {}},
-        {usualArgs, [&](fs::MemoryFileSystem& files) {
+        {usualArgs, [&](testsupport::MemoryFileSystem& files) {
              older(files);
              files.setStandardStream(2, "/w/out.nm3");
          },
          cantCreate, 1, {}},
-        {usualArgs, [&](fs::MemoryFileSystem& files) {
+        {usualArgs, [&](testsupport::MemoryFileSystem& files) {
              files.addFile("/w/log", "");
              files.addSymlink("/w/out.nm3", "log");
              files.setStandardStream(1, "/w/log");

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
-#include "support/scratch.h"
+#include "testing/scratch.h"
 
 namespace {
 

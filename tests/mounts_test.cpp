@@ -12,13 +12,13 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include "support/archives.h"
-#include "support/run.h"
-#include "support/scratch.h"
+#include "testing/archives.h"
+#include "testing/run.h"
+#include "testing/scratch.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 using testsupport::archiveOf;
 using testsupport::Bytes;
 using testsupport::memberBytes;
@@ -54,7 +54,7 @@ class Mounts : public ::testing::Test {
 protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount and to run as another user";
-        fs::permissions(dir.path(), fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+        stdfs::permissions(dir.path(), stdfs::perms::all & ~stdfs::perms::group_write & ~stdfs::perms::others_write);
     }
 
     RunResult run(const char* program, const std::vector<std::string>& args) const {
@@ -63,7 +63,7 @@ protected:
 
     // An atlas in `folder`, with a further member x.nm2.
     void atlasIn(const std::string& folder) const {
-        fs::create_directories(folder);
+        stdfs::create_directories(folder);
         writeFile(folder + "/atlas.nti", memberBytes("NIDX", 60, 30, 1));
         writeFile(folder + "/route.nm2", memberBytes("RTE1", 16, 30, 2));
         writeFile(folder + "/b.nm2", memberBytes("BBBB", 16, 30, 3));
@@ -80,7 +80,7 @@ protected:
 TEST_F(Mounts, AnOutputBoundOverAMemberIsRefused) {
     const std::string atlas = dir / "atlas";
     atlasIn(atlas);
-    fs::create_directory(dir / "else");
+    stdfs::create_directory(dir / "else");
     const Bytes keep = memberBytes("KEEP", 16, 7000, 5);
     writeFile(dir / "else/keep.nm2", keep);
     const Mount bound(dir / "else/keep.nm2", atlas + "/x.nm2", nullptr, MS_BIND);
@@ -98,16 +98,16 @@ TEST_F(Mounts, AnOutputBoundOverAMemberIsRefused) {
 // one device, its files on another. The output named as a member is
 // refused; the archive inside the unpacker's folder is not deleted.
 TEST_F(Mounts, AnOverlaysFilesAreToldByThemselves) {
-    for (const char* name : {"lower", "upper", "work", "merged"}) fs::create_directory(dir / name);
+    for (const char* name : {"lower", "upper", "work", "merged"}) stdfs::create_directory(dir / name);
     const Mount lower("tmpfs", dir / "lower", "tmpfs", 0, "size=16m");
     if (!lower.error().empty()) GTEST_SKIP() << "no tmpfs: " << lower.error();
     atlasIn(dir / "lower/atlas");
     const Bytes x = readFile(dir / "lower/atlas/x.nm2");
     const Bytes archive = archiveOf(members);
-    fs::create_directory(dir / "lower/west.nm2");
+    stdfs::create_directory(dir / "lower/west.nm2");
     writeFile(dir / "lower/west.nm2/real.nm3", archive);
     writeFile(dir / "lower/west.nm2/old.nm2", "old");
-    fs::create_symlink("west.nm2/real.nm3", dir / "lower/west.nm3");
+    stdfs::create_symlink("west.nm2/real.nm3", dir / "lower/west.nm3");
     const Mount merged("overlay", dir / "merged", "overlay", 0,
                        "lowerdir=" + (dir / "lower") + ",upperdir=" + (dir / "upper") + ",workdir=" + (dir / "work"));
     if (!merged.error().empty()) GTEST_SKIP() << "no overlay: " << merged.error();
@@ -121,7 +121,7 @@ TEST_F(Mounts, AnOverlaysFilesAreToldByThemselves) {
     const RunResult unpacked = run(UNVESKAL_PATH, {"merged/west.nm3"});
     EXPECT_EQ(unpacked.status, 0) << unpacked.err;
     EXPECT_TRUE(readFile(dir / "merged/west.nm2/real.nm3") == archive) << "changed";
-    EXPECT_FALSE(fs::exists(dir / "merged/west.nm2/old.nm2"));
+    EXPECT_FALSE(stdfs::exists(dir / "merged/west.nm2/old.nm2"));
     EXPECT_TRUE(readFile(dir / "merged/west.nm2/west_00001.nm2") == members[2]) << "changed";
 }
 
@@ -130,7 +130,7 @@ TEST_F(Mounts, AnOverlaysFilesAreToldByThemselves) {
 TEST_F(Mounts, TheArchiveBoundOverAMembersNameIsNotWritten) {
     const Bytes archive = archiveOf(members);
     writeFile(dir / "west.nm3", archive);
-    fs::create_directory(dir / "west.nm2");
+    stdfs::create_directory(dir / "west.nm2");
     writeFile(dir / "west.nm2/west_00000.nm2", "covered");
     const Mount bound(dir / "west.nm3", dir / "west.nm2/west_00000.nm2", nullptr, MS_BIND);
     if (!bound.error().empty()) GTEST_SKIP() << "no bind mount: " << bound.error();
@@ -153,21 +153,21 @@ TEST_F(Mounts, AFolderThatCantBeListedIsNeverWrittenThrough) {
         std::string notCreated;
     };
     const std::vector<Row> rows{
-        {"another name of the archive", [&] { fs::create_hard_link(dir / "west.nm3", folder + "/west_00001.nm2"); },
+        {"another name of the archive", [&] { stdfs::create_hard_link(dir / "west.nm3", folder + "/west_00001.nm2"); },
          folder + "/west_00001.nm2"},
-        {"a link out of the folder", [&] { fs::create_symlink("../victim.txt", folder + "/west_00000.nm2"); },
+        {"a link out of the folder", [&] { stdfs::create_symlink("../victim.txt", folder + "/west_00000.nm2"); },
          folder + "/west_00000.nm2"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        fs::remove_all(folder);
-        fs::create_directory(folder);
+        stdfs::remove_all(folder);
+        stdfs::create_directory(folder);
         writeFile(dir / "west.nm3", archive);
         writeFile(victim, "a user's file");
         row.setup();
         for (const std::string& path : {dir / "west.nm3", victim}) ASSERT_EQ(::chown(path.c_str(), nobody, nobody), 0);
-        fs::permissions(folder, fs::perms::owner_write | fs::perms::owner_exec | fs::perms::group_write |
-                                    fs::perms::group_exec | fs::perms::others_write | fs::perms::others_exec);
+        stdfs::permissions(folder, stdfs::perms::owner_write | stdfs::perms::owner_exec | stdfs::perms::group_write |
+                                    stdfs::perms::group_exec | stdfs::perms::others_write | stdfs::perms::others_exec);
         const std::string setUser = "--reuid=" + std::to_string(nobody);
         const std::string setGroup = "--regid=" + std::to_string(nobody);
         const RunResult result =

@@ -9,15 +9,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/archives.h"
-#include "support/paused.h"
-#include "support/run.h"
-#include "support/scratch.h"
-#include "support/transcripts.h"
+#include "testing/archives.h"
+#include "testing/paused.h"
+#include "testing/run.h"
+#include "testing/scratch.h"
+#include "testing/transcripts.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 using testsupport::archiveOf;
 using testsupport::banner;
 using testsupport::Bytes;
@@ -31,7 +31,7 @@ using testsupport::writeFile;
 class Packer : public ::testing::Test {
 protected:
     Packer() {
-        fs::create_directory(atlas);
+        stdfs::create_directory(atlas);
         writeFile(nti, index);
         writeFile(routeFile, route);
     }
@@ -67,7 +67,7 @@ TEST_F(Packer, ExitStatusAndUsage) {
     EXPECT_EQ(run.err, "unknown option -x\n" + said({nti, routeFile}));
     EXPECT_EQ(readFile(out), archiveOf({index, route}));
 
-    fs::remove(out);
+    stdfs::remove(out);
     run = veskal({"-", "-?", "-i:atlas.nti", "-r:route.nm2", "-o:" + out, atlas});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "unknown option -\n" + banner +
@@ -76,7 +76,7 @@ TEST_F(Packer, ExitStatusAndUsage) {
 }
 
 TEST_F(Packer, UnreadableWorkingDirectory) {
-    fs::create_directory(dir / "doomed");
+    stdfs::create_directory(dir / "doomed");
     const RunResult run = testsupport::runProgram(
         "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" -i:a -r:b -o:c", VESKAL_PATH}, testsupport::inFolder(dir.path()));
     EXPECT_EQ(run.status, 1);
@@ -99,13 +99,13 @@ TEST_F(Packer, FifosAndDanglingLinksOnADisk) {
     EXPECT_EQ(run.err, said({nti, routeFile}) + " Error open file " + atlas + "/pipe.nm2.\n");
     EXPECT_FALSE(testsupport::fileExists(out));
 
-    fs::remove(atlas + "/pipe.nm2");
-    fs::create_symlink("nowhere", atlas + "/dangling.nm2");
+    stdfs::remove(atlas + "/pipe.nm2");
+    stdfs::create_symlink("nowhere", atlas + "/dangling.nm2");
     run = packAtlas();
     EXPECT_EQ(run.err, said({nti, routeFile}) + " Error open file " + atlas + "/dangling.nm2.\n");
     EXPECT_FALSE(testsupport::fileExists(out));
     // The output's link leads to a new .nm2 name in the atlas.
-    fs::create_symlink("atlas/new.nm2", dir / "dangling.nm3");
+    stdfs::create_symlink("atlas/new.nm2", dir / "dangling.nm3");
     run = veskal({"-i:atlas.nti", "-r:route.nm2", "-o:dangling.nm3", atlas});
     EXPECT_TRUE(run.err.ends_with(" Error open file " + atlas + "/new.nm2.\n")) << run.err;
     EXPECT_FALSE(testsupport::fileExists(atlas + "/new.nm2"));
@@ -150,13 +150,13 @@ TEST_F(Packer, AnOldArchiveIsWrittenOverAndCutToTheNewLength) {
     // Longer, shorter and as long as the new archive.
     for (const std::size_t oldSize : {std::size_t{5000000}, std::size_t{3}, archive.size()}) {
         writeFile(out, Bytes(oldSize, 'o'));
-        fs::create_hard_link(out, dir / "other-name");
+        stdfs::create_hard_link(out, dir / "other-name");
         const RunResult run = packAtlas();
         EXPECT_EQ(run.status, 0) << oldSize;
         EXPECT_EQ(readFile(out), archive) << oldSize;
         // The same file under its other name: written in place, not replaced.
         EXPECT_EQ(readFile(dir / "other-name"), archive) << oldSize;
-        fs::remove(dir / "other-name");
+        stdfs::remove(dir / "other-name");
     }
 }
 
@@ -185,8 +185,8 @@ TEST_F(Packer, InterruptRemovesTheUnfinishedArchive) {
     const auto before = snapshot(atlas);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         writeFile(out, "an older archive");
-        fs::remove(dir / "other-name.nm3");
-        fs::create_hard_link(out, dir / "other-name.nm3");
+        stdfs::remove(dir / "other-name.nm3");
+        stdfs::create_hard_link(out, dir / "other-name.nm3");
         RunOptions options;
         options.workingDir = dir.path();
         options.timeoutSeconds = 20;

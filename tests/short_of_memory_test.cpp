@@ -5,11 +5,12 @@
 // program, as it replaces operator new for the whole process.
 #include <gtest/gtest.h>
 
-#include "fs/memory_file_system.h"
+#include "testing/text_transcript.h"
+#include "testing/memory_file_system.h"
 #include "packer/pack.h"
-#include "support/allocations.h"
-#include "support/archives.h"
-#include "support/fault_loop.h"
+#include "testing/allocations.h"
+#include "testing/archives.h"
+#include "testing/fault_loop.h"
 #include "unpacker/unpack.h"
 
 namespace {
@@ -23,12 +24,12 @@ struct Said {
     std::string said;
 };
 
-Said saidOf(const console::TextTranscript& transcript, const console::Outcome& failed) {
+Said saidOf(const testsupport::TextTranscript& transcript, const console::Outcome& failed) {
     return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
 }
 
-std::unique_ptr<fs::MemoryFileSystem> tree(const FaultAtlas& atlas, const std::string& old) {
-    auto files = std::make_unique<fs::MemoryFileSystem>();
+std::unique_ptr<testsupport::MemoryFileSystem> tree(const FaultAtlas& atlas, const std::string& old) {
+    auto files = std::make_unique<testsupport::MemoryFileSystem>();
     files->setCurrentDir("/maps");
     atlas.addTo(*files, "/maps/atlas");
     files->addFile("/maps/atlas.nm3", old);
@@ -40,7 +41,7 @@ std::unique_ptr<fs::MemoryFileSystem> tree(const FaultAtlas& atlas, const std::s
 template <typename Make, typename Procedure, typename Check>
 void everyAllocationFails(Make make, Procedure procedure, Check check) {
     const auto clean = make();
-    console::TextTranscript cleanTranscript;
+    testsupport::TextTranscript cleanTranscript;
     const console::Outcome cleanOutcome = procedure(*clean, cleanTranscript);
     const Said faultless = saidOf(cleanTranscript, cleanOutcome);
     ASSERT_FALSE(faultless.failed) << faultless.said;
@@ -48,7 +49,7 @@ void everyAllocationFails(Make make, Procedure procedure, Check check) {
     for (std::uint64_t n = 1;; ++n) {
         ASSERT_LT(n, 100000u);
         const auto files = make();
-        console::TextTranscript transcript;
+        testsupport::TextTranscript transcript;
         console::Outcome outcome;
         bool failed = false;
         {
@@ -84,7 +85,7 @@ TEST(ShortOfMemory, ThePackerEndsWithItsMessageAndLeavesNoArchive) {
             return packer::pack(packer::Job{"atlas.nti", "route.nm2", "/maps/atlas.nm3", std::string("atlas")},
                                 files, transcript);
         },
-        [&](const Said& run, const Said& faultless, fs::MemoryFileSystem& files) {
+        [&](const Said& run, const Said& faultless, testsupport::MemoryFileSystem& files) {
             EXPECT_TRUE(run.failed);
             testsupport::expectOneMessage(run.said, faultless.said,
                                           {" Error allocate memory for footer file /maps/atlas.nm3.\n"});
@@ -109,7 +110,7 @@ TEST(ShortOfMemory, TheUnpackerEndsWithItsMessageAndLeavesTheArchive) {
         [](fs::FileSystem& files, console::Transcript& transcript) {
             return unpacker::unpack(unpacker::Job{"atlas.nm3"}, files, transcript);
         },
-        [&](const Said& run, const Said& faultless, fs::MemoryFileSystem& files) {
+        [&](const Said& run, const Said& faultless, testsupport::MemoryFileSystem& files) {
             EXPECT_TRUE(run.failed);
             testsupport::expectOneMessage(run.said, faultless.said,
                                           {" Error allocate memory for footer file /maps/atlas.nm3.\n",

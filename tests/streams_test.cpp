@@ -6,13 +6,13 @@
 
 #include <filesystem>
 
-#include "support/archives.h"
-#include "support/run.h"
-#include "support/scratch.h"
+#include "testing/archives.h"
+#include "testing/run.h"
+#include "testing/scratch.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 using testsupport::archiveOf;
 using testsupport::Bytes;
 using testsupport::memberBytes;
@@ -34,7 +34,7 @@ void PrintTo(const StreamCase& row, std::ostream* os) { *os << row.name; }
 class Streams : public ::testing::TestWithParam<StreamCase> {
 protected:
     Streams() {
-        fs::create_directory(atlas);
+        stdfs::create_directory(atlas);
         for (std::size_t i = 0; i < members.size(); ++i) testsupport::writeFile(atlas + "/" + names[i], members[i]);
         testsupport::writeFile(archive, archiveOf(members));
     }
@@ -65,8 +65,8 @@ TEST_P(Streams, FilesComeOutAsInAnOrdinaryRun) {
     const RunResult ordinary = run({});
     ASSERT_EQ(ordinary.status, 0) << ordinary.err;
     const testsupport::Files expected = written();
-    fs::remove(out);
-    fs::remove_all(dir / "west.nm2");
+    stdfs::remove(out);
+    stdfs::remove_all(dir / "west.nm2");
 
     RunOptions options;
     options.closed = GetParam().closed;

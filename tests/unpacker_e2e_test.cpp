@@ -10,15 +10,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/archives.h"
-#include "support/paused.h"
-#include "support/run.h"
-#include "support/scratch.h"
-#include "support/transcripts.h"
+#include "testing/archives.h"
+#include "testing/paused.h"
+#include "testing/run.h"
+#include "testing/scratch.h"
+#include "testing/transcripts.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 using testsupport::archiveOf;
 using testsupport::banner;
 using testsupport::Bytes;
@@ -69,7 +69,7 @@ TEST_F(Unpacker, ExitStatusAndUsage) {
                            testsupport::extractedLines(members));
     EXPECT_EQ(snapshot(dir.path()), unpacked(members));
 
-    fs::remove_all(folder);
+    stdfs::remove_all(folder);
     run = unveskal({"-", "-i:west.nti", "-h", archive});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "unknown option -\nunknown option -i:west.nti\n" + banner +
@@ -81,11 +81,11 @@ TEST_F(Unpacker, DanglingFolderLinkOnADisk) {
     // The folder can't be made: a link that leads nowhere.
     const Bytes bytes = archiveOf({index, route, more});
     writeFile(archive, bytes);
-    fs::create_symlink("nowhere", folder);
+    stdfs::create_symlink("nowhere", folder);
     const RunResult run = unveskal({archive});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, start(bytes.size(), 2) + " File " + folder + "/index.058.nti NOT created.\n");
-    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+    EXPECT_FALSE(stdfs::exists(dir / "nowhere"));
     EXPECT_EQ(readFile(archive), bytes);
 }
 
@@ -190,7 +190,7 @@ TEST_F(HeldUnpacker, InterruptKeepsWhatWasWritten) {
 }
 
 TEST_F(Unpacker, UnreadableWorkingDirectory) {
-    fs::create_directory(dir / "doomed");
+    stdfs::create_directory(dir / "doomed");
     const RunResult run = testsupport::runProgram(
         "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" west.nm3", UNVESKAL_PATH}, testsupport::inFolder(dir.path()));
     EXPECT_EQ(run.status, 1);
@@ -198,7 +198,7 @@ TEST_F(Unpacker, UnreadableWorkingDirectory) {
 
     // An absolute path needs no working directory.
     writeFile(archive, archiveOf({index, route}));
-    fs::create_directory(dir / "doomed");
+    stdfs::create_directory(dir / "doomed");
     const RunResult absolute = testsupport::runProgram(
         "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" \"$1\"", UNVESKAL_PATH, archive}, testsupport::inFolder(dir.path()));
     EXPECT_EQ(absolute.status, 0);

@@ -9,14 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "support/archives.h"
-#include "support/run.h"
-#include "support/scratch.h"
-#include "support/transcripts.h"
+#include "testing/archives.h"
+#include "testing/run.h"
+#include "testing/scratch.h"
+#include "testing/transcripts.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 using testsupport::archiveOf;
 using testsupport::banner;
 using testsupport::Bytes;
@@ -28,7 +28,7 @@ using testsupport::writeFile;
 class Unshared : public ::testing::Test {
 protected:
     Unshared() {
-        fs::create_directory(atlas);
+        stdfs::create_directory(atlas);
         writeFile(atlas + "/atlas.nti", members[0]);
         writeFile(atlas + "/route.nm2", members[1]);
         writeFile(atlas + "/big.nm2", members[2]);
@@ -72,8 +72,8 @@ TEST_F(Unshared, AStandardStreamIsNeverTheOutput) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.command);
-        fs::remove(out);
-        fs::remove(log);
+        stdfs::remove(out);
+        stdfs::remove(log);
         const RunResult run = shell(row.command);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(readFile(row.file), refused(row.placed));
@@ -115,7 +115,7 @@ TEST_F(Unshared, AFileAnotherRunHoldsIsLeftAlone) {
         }
         ::close(held);
     }
-    EXPECT_FALSE(fs::exists(dir / "out.nm2/index.060.nti"));
+    EXPECT_FALSE(stdfs::exists(dir / "out.nm2/index.060.nti"));
 }
 
 // A pack writing over an archive while an unpack reads it, again and again:
@@ -133,7 +133,7 @@ TEST_F(Unshared, APackAndAnUnpackAtOnceNeverMixArchives) {
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         writeFile(out, older);
-        fs::remove_all(dir / "out.nm2");
+        stdfs::remove_all(dir / "out.nm2");
         const RunResult run = shell("\"$0\" -i:atlas.nti -r:route.nm2 -o:out.nm3 atlas 2>/dev/null & "
                                     "\"$1\" out.nm3 2>/dev/null; echo $? >unpacked; wait $!; echo $? >packed");
         ASSERT_EQ(run.status, 0);
@@ -141,7 +141,7 @@ TEST_F(Unshared, APackAndAnUnpackAtOnceNeverMixArchives) {
         EXPECT_TRUE(readFile(out) == (packed ? newer : older));
         if (readFile(dir / "unpacked") != "0\n") continue;
         // The index's version names it: 60 the new one's, 61 the older's.
-        const bool fromNew = fs::exists(dir / "out.nm2/index.060.nti");
+        const bool fromNew = stdfs::exists(dir / "out.nm2/index.060.nti");
         const std::vector<Bytes>& expected = fromNew ? newMembers : olderMembers;
         EXPECT_TRUE(readFile(dir / (fromNew ? "out.nm2/index.060.nti" : "out.nm2/index.061.nti")) == expected[0]);
         EXPECT_TRUE(readFile(dir / "out.nm2/out_00000.nm2") == expected[1]);

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "fs/memory_file_system.h"
-#include "support/archives.h"
+#include "testing/memory_file_system.h"
+#include "testing/archives.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ using testsupport::u32le;
 using unpacker::ArchiveFault;
 
 unpacker::ArchiveLayout read(const Bytes& bytes) {
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.addFile("/a.nm3", bytes);
     const std::unique_ptr<fs::File> file = files.openRead("/a.nm3", nullptr);
     return unpacker::readArchive(*file);

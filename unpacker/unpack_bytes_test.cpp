@@ -3,10 +3,11 @@
 // for, worked out independently of the unpacker (fuzz/unpack_oracle.h).
 #include <gtest/gtest.h>
 
-#include "fs/memory_file_system.h"
-#include "fuzz/unpack_oracle.h"
+#include "testing/text_transcript.h"
+#include "testing/memory_file_system.h"
+#include "testing/unpack_oracle.h"
 #include "packer/pack.h"
-#include "support/scratch.h"
+#include "testing/scratch.h"
 
 namespace {
 
@@ -15,10 +16,10 @@ using testsupport::memberBytes;
 // The archive the packer makes of an atlas holding `members` (index and
 // route file first).
 std::string packed(const std::vector<std::pair<std::string, std::string>>& members) {
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.setCurrentDir("/");
     for (const auto& [name, bytes] : members) files.addFile("/atlas/" + name, bytes);
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     const console::Outcome failed =
         packer::pack(packer::Job{members[0].first, members[1].first, "/out.nm3", std::string("/atlas")}, files,
                      transcript);

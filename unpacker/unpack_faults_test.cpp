@@ -13,8 +13,9 @@
 #include <memory>
 #include <tuple>
 
+#include "testing/text_transcript.h"
 #include "packer/pack.h"
-#include "support/fault_loop.h"
+#include "testing/fault_loop.h"
 #include "unpacker/unpack.h"
 
 namespace {
@@ -30,17 +31,17 @@ struct UnpackRun {
 };
 
 UnpackRun unpackOn(fs::FileSystem& files) {
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     const console::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, transcript);
     return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
 }
 
 // The archive the packer makes of the atlas.
 std::string packed(const testsupport::FaultAtlas& atlas) {
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.setCurrentDir("/");
     atlas.addTo(files, "/atlas");
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     const console::Outcome failed =
         packer::pack(packer::Job{"atlas.nti", "route.nm2", "/west.nm3", std::string("/atlas")}, files, transcript);
     return failed ? failed->message : files.bytesOf("/west.nm3").value_or("");
@@ -50,14 +51,14 @@ enum class Folder { fresh, used };
 
 const Tree stale{{folder + "/west_00003.nm2", "old"}, {folder + "/notes.txt", "old"}};
 
-class UnpackFaults : public ::testing::TestWithParam<std::tuple<fs::CallKind, Folder>> {};
+class UnpackFaults : public ::testing::TestWithParam<std::tuple<testsupport::CallKind, Folder>> {};
 
 TEST_P(UnpackFaults, EveryFailurePointEndsCleanly) {
     const auto [kind, folderState] = GetParam();
     const testsupport::FaultAtlas atlas;
     const std::string archive = packed(atlas);
     const auto prepared = [&] {
-        auto files = std::make_unique<fs::MemoryFileSystem>();
+        auto files = std::make_unique<testsupport::MemoryFileSystem>();
         files->addFile(archivePath, archive);
         files->setCurrentDir("/maps");
         if (folderState == Folder::used) {
@@ -97,11 +98,11 @@ TEST_P(UnpackFaults, EveryFailurePointEndsCleanly) {
 
     int failurePoints = 0;
     for (std::uint64_t n = 1;; ++n) {
-        ASSERT_LT(n, 1000u) << "the run never runs out of " << fs::nameOf(kind) << " calls";
+        ASSERT_LT(n, 1000u) << "the run never runs out of " << testsupport::nameOf(kind) << " calls";
         const auto files = prepared();
-        fs::FaultyFileSystem faulty(*files, kind, n);
+        testsupport::FaultyFileSystem faulty(*files, kind, n);
         const UnpackRun run = unpackOn(faulty);
-        SCOPED_TRACE(std::string(fs::nameOf(kind)) + " " + std::to_string(n) + ": " + faulty.fault().value_or(""));
+        SCOPED_TRACE(std::string(testsupport::nameOf(kind)) + " " + std::to_string(n) + ": " + faulty.fault().value_or(""));
         EXPECT_EQ(files->openFiles(), 0u);
         EXPECT_EQ(files->bytesOf(archivePath), archive) << "the archive changed";
         const Tree left = files->snapshot();
@@ -116,9 +117,9 @@ TEST_P(UnpackFaults, EveryFailurePointEndsCleanly) {
             if (left.count(path) != 0) staleLeft.insert({path, bytes});
         }
         // Emptying passes over what it can't list or delete.
-        const bool emptying = kind == fs::CallKind::list || kind == fs::CallKind::remove;
-        const bool archiveClosed = kind == fs::CallKind::close && faulty.fault()->ends_with(archivePath);
-        if (emptying || archiveClosed || (kind == fs::CallKind::status && !run.failed)) {
+        const bool emptying = kind == testsupport::CallKind::list || kind == testsupport::CallKind::remove;
+        const bool archiveClosed = kind == testsupport::CallKind::close && faulty.fault()->ends_with(archivePath);
+        if (emptying || archiveClosed || (kind == testsupport::CallKind::status && !run.failed)) {
             EXPECT_FALSE(run.failed) << run.said;
             EXPECT_EQ(run.said, faultless.said);
             if (emptying && folderState == Folder::used) {
@@ -141,8 +142,8 @@ TEST_P(UnpackFaults, EveryFailurePointEndsCleanly) {
             }
         }
     }
-    if (kind != fs::CallKind::remove || folderState == Folder::used) {
-        EXPECT_GT(failurePoints, 0) << "no " << fs::nameOf(kind) << " call was ever made";
+    if (kind != testsupport::CallKind::remove || folderState == Folder::used) {
+        EXPECT_GT(failurePoints, 0) << "no " << testsupport::nameOf(kind) << " call was ever made";
     }
 }
 
@@ -150,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, UnpackFaults,
                          ::testing::Combine(::testing::ValuesIn(testsupport::everyCallKind),
                                             ::testing::Values(Folder::fresh, Folder::used)),
                          [](const auto& info) {
-                             return std::string(fs::nameOf(std::get<0>(info.param))) +
+                             return std::string(testsupport::nameOf(std::get<0>(info.param))) +
                                     (std::get<1>(info.param) == Folder::fresh ? "_freshFolder" : "_usedFolder");
                          });
 

@@ -1,5 +1,6 @@
 // The unpacker's procedure run in memory, row by row: what it says, how it
 // ends, and every file it leaves; and atlases packed and unpacked again.
+#include "testing/text_transcript.h"
 #include "unpacker/unpack.h"
 
 #include <gtest/gtest.h>
@@ -12,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "fs/memory_file_system.h"
+#include "testing/memory_file_system.h"
 #include "packer/pack.h"
-#include "support/archives.h"
-#include "support/transcripts.h"
+#include "testing/archives.h"
+#include "testing/transcripts.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ Bytes withFooter(const Bytes& payload, const std::vector<std::uint32_t>& entries
 
 struct Row {
     std::optional<Bytes> archive;                      // written to /w/west.nm3
-    std::function<void(fs::MemoryFileSystem&)> setup;  // anything else there is
+    std::function<void(testsupport::MemoryFileSystem&)> setup;  // anything else there is
     std::string said;  // the whole transcript, a failure's message last
     int status;
     Files changes;  // what the run changed in the tree
@@ -66,14 +67,14 @@ struct Row {
 void expectRows(const std::vector<Row>& rows) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.said);
-        fs::MemoryFileSystem files;
+        testsupport::MemoryFileSystem files;
         files.addDir("/w");
         files.setCurrentDir(row.workingDir);
         if (row.archive) files.addFile("/w/west.nm3", *row.archive);
         if (row.setup) row.setup(files);
         const Files before = files.snapshot();
 
-        console::TextTranscript transcript;
+        testsupport::TextTranscript transcript;
         const console::Outcome failed = unpacker::unpack({row.operand}, files, transcript);
         EXPECT_EQ(transcript.text() + (failed ? failed->message : ""), row.said);
         EXPECT_EQ(failed ? 1 : 0, row.status);
@@ -83,8 +84,8 @@ void expectRows(const std::vector<Row>& rows) {
 }
 
 // The folder holding `names`, each with its own name as its bytes.
-std::function<void(fs::MemoryFileSystem&)> folderWith(const std::vector<std::string>& names) {
-    return [=](fs::MemoryFileSystem& files) {
+std::function<void(testsupport::MemoryFileSystem&)> folderWith(const std::vector<std::string>& names) {
+    return [=](testsupport::MemoryFileSystem& files) {
         files.addDir(folder);
         for (const std::string& name : names) files.addFile(folder + "/" + name, name);
     };
@@ -111,7 +112,7 @@ TEST(Unpack, WorkedExampleAndFolderNames) {
     reserved.replace(4, 4, "\xde\xad\xbe\xef");
     const Bytes bytes = archiveOf({nti, route});
     const auto at = [&](const std::string& path) {
-        return [=](fs::MemoryFileSystem& files) { files.addFile(path, bytes); };
+        return [=](testsupport::MemoryFileSystem& files) { files.addFile(path, bytes); };
     };
     expectRows({
         {example, nullptr, exampleSaid, 0, exampleFiles},
@@ -126,10 +127,10 @@ TEST(Unpack, WorkedExampleAndFolderNames) {
         // The folder path names no directory: an archive named .nm2 is its
         // own folder path; a file, or a link to one, stands there.
         {std::nullopt, at("/w/x.nm2"), named("x.nm2", "/w/x.nm2") + " This path is NOT directory.\n", 1, {}, "x.nm2"},
-        {bytes, [](fs::MemoryFileSystem& files) { files.addFile(folder, "a file"); },
+        {bytes, [](testsupport::MemoryFileSystem& files) { files.addFile(folder, "a file"); },
          named() + " This path is NOT directory.\n", 1, {}},
         {bytes,
-         [](fs::MemoryFileSystem& files) {
+         [](testsupport::MemoryFileSystem& files) {
              files.addFile("/w/plain", "a file");
              files.addSymlink(folder, "plain");
          },
@@ -139,7 +140,7 @@ TEST(Unpack, WorkedExampleAndFolderNames) {
 
 TEST(Unpack, FolderIsEmptiedOfFilesBeforeTheArchiveIsOpened) {
     // Old files of every kind; directories, and links to them, stay.
-    const auto filled = [](fs::MemoryFileSystem& files) {
+    const auto filled = [](testsupport::MemoryFileSystem& files) {
         files.addFile("/w/elsewhere/far.nm2", "far");
         files.addFile("/w/outside.txt", "outside");
         files.addDir(folder + "/keep/deeper");
@@ -160,7 +161,7 @@ TEST(Unpack, FolderIsEmptiedOfFilesBeforeTheArchiveIsOpened) {
     for (const auto& [path, bytes] : extracted({nti, route})) emptiedAndExtracted[path] = bytes;
     // A directory is never an archive: given as the archive, as the folder
     // itself, or as "." from inside the folder, nothing is emptied.
-    const auto archiveIsADirectory = [&](fs::MemoryFileSystem& files) {
+    const auto archiveIsADirectory = [&](testsupport::MemoryFileSystem& files) {
         filled(files);
         files.addDir("/w/west.nm3");
     };
@@ -188,12 +189,12 @@ TEST(Unpack, ArchivesThatAreRefusedBeforeAnythingIsExtracted) {
         {"gnm3" + good.substr(4), folderWith({"old.nm2"}), named() + notNm3, 1, {{folder + "/old.nm2", gone}}},
         // another run writing the archive, or the run's own words going into
         // it: no archive to open, once the folder is emptied,
-        {good, [](fs::MemoryFileSystem& files) {
+        {good, [](testsupport::MemoryFileSystem& files) {
              folderWith({"old.nm2"})(files);
              files.lockElsewhere("/w/west.nm3", true);
          },
          named() + " File /w/west.nm3 NOT found.\n", 1, {{folder + "/old.nm2", gone}}},
-        {good, [](fs::MemoryFileSystem& files) {
+        {good, [](testsupport::MemoryFileSystem& files) {
              files.addSymlink("/w/log", "west.nm3");
              files.setStandardStream(2, "/w/log");
          },
@@ -291,9 +292,9 @@ TEST(Unpack, MemberFilesThatCantBeCreatedAndTheArchiveNeverOverwritten) {
     const std::string firstTwo = "   - nti file [index.058.nti] - Ok\n   - nm2 file #00000 [west_00000.nm2] - Ok\n";
     const Files firstTwoFiles{{folder + "/index.058.nti", nti}, {folder + "/west_00000.nm2", route}};
     const auto dirAt = [](const std::string& name) {
-        return [=](fs::MemoryFileSystem& files) { files.addDir(folder + "/" + name); };
+        return [=](testsupport::MemoryFileSystem& files) { files.addDir(folder + "/" + name); };
     };
-    const auto otherNames = [](fs::MemoryFileSystem& files) {
+    const auto otherNames = [](testsupport::MemoryFileSystem& files) {
         files.addSymlink(folder + "/link.nm3", "/w/west.nm3");
         files.addHardLink("/w/west.nm3", folder + "/copy.nm3");
         files.addHardLink("/w/west.nm3", folder + "/west_00001.nm2");
@@ -306,12 +307,12 @@ TEST(Unpack, MemberFilesThatCantBeCreatedAndTheArchiveNeverOverwritten) {
         {bytes, dirAt("west_00001.nm2"), begin + firstTwo + " File /w/west.nm2/west_00001.nm2 NOT created.\n", 1,
          firstTwoFiles},
         // The folder can't be made: a link that leads nowhere.
-        {bytes, [](fs::MemoryFileSystem& files) { files.addSymlink(folder, "nowhere"); },
+        {bytes, [](testsupport::MemoryFileSystem& files) { files.addSymlink(folder, "nowhere"); },
          begin + " File /w/west.nm2/index.058.nti NOT created.\n", 1, {}},
         // The folder is a link to the archive's own directory: emptying it
         // spares the archive, and the members land beside it.
         {bytes,
-         [](fs::MemoryFileSystem& files) {
+         [](testsupport::MemoryFileSystem& files) {
              files.addFile("/w/old.txt", "old");
              files.addSymlink(folder, ".");
          },
@@ -324,7 +325,7 @@ TEST(Unpack, MemberFilesThatCantBeCreatedAndTheArchiveNeverOverwritten) {
         // and a member name that is a link is never written through,
         // wherever it leads, nor one that is the archive's other name.
         {bytes,
-         [](fs::MemoryFileSystem& files) {
+         [](testsupport::MemoryFileSystem& files) {
              files.addFile("/w/victim.txt", "a user's file");
              files.addSymlink(folder + "/west_00000.nm2", "../victim.txt");
              files.setUnlistable(folder);
@@ -332,14 +333,14 @@ TEST(Unpack, MemberFilesThatCantBeCreatedAndTheArchiveNeverOverwritten) {
          begin + "   - nti file [index.058.nti] - Ok\n File /w/west.nm2/west_00000.nm2 NOT created.\n", 1,
          {{folder + "/index.058.nti", nti}}},
         {bytes,
-         [](fs::MemoryFileSystem& files) {
+         [](testsupport::MemoryFileSystem& files) {
              files.addHardLink("/w/west.nm3", folder + "/west_00001.nm2");
              files.setUnlistable(folder);
          },
          begin + firstTwo + " File /w/west.nm2/west_00001.nm2 NOT created.\n", 1, firstTwoFiles},
         // nor one that has a name outside the folder too,
         {bytes,
-         [](fs::MemoryFileSystem& files) {
+         [](testsupport::MemoryFileSystem& files) {
              files.addFile("/w/victim.txt", "a user's file");
              files.addHardLink("/w/victim.txt", folder + "/west_00000.nm2");
              files.setUnlistable(folder);
@@ -348,7 +349,7 @@ TEST(Unpack, MemberFilesThatCantBeCreatedAndTheArchiveNeverOverwritten) {
          {{folder + "/index.058.nti", nti}}},
         // while an old member of its own is written over.
         {bytes,
-         [](fs::MemoryFileSystem& files) {
+         [](testsupport::MemoryFileSystem& files) {
              files.addFile(folder + "/west_00000.nm2", "an old member, longer than the new one by far");
              files.setUnlistable(folder);
          },
@@ -356,7 +357,7 @@ TEST(Unpack, MemberFilesThatCantBeCreatedAndTheArchiveNeverOverwritten) {
         // The archive mounted over a member's name: the name can't be
         // deleted, and is the archive.
         {bytes,
-         [](fs::MemoryFileSystem& files) {
+         [](testsupport::MemoryFileSystem& files) {
              files.addFile(folder + "/west_00000.nm2", "covered");
              files.mount("/w/west.nm3", folder + "/west_00000.nm2");
          },
@@ -365,7 +366,7 @@ TEST(Unpack, MemberFilesThatCantBeCreatedAndTheArchiveNeverOverwritten) {
         // An archive named like the index file it holds, its folder a link
         // back.
         {std::nullopt,
-         [&](fs::MemoryFileSystem& files) {
+         [&](testsupport::MemoryFileSystem& files) {
              files.addFile("/w/index.058.nti", bytes);
              files.addSymlink("/w/index.058.nm2", ".");
          },
@@ -381,7 +382,7 @@ TEST(Unpack, EmptyingSparesTheArchiveAndTheLinksOfItsName) {
     // The archive's bytes at `real`, the links, and an old file in the folder.
     const auto tree = [&](const std::string& real, const std::vector<std::pair<std::string, std::string>>& links,
                           const std::string& old) {
-        return [=](fs::MemoryFileSystem& files) {
+        return [=](testsupport::MemoryFileSystem& files) {
             files.addFile(real, bytes);
             for (const auto& [name, target] : links) files.addSymlink(name, target);
             files.addFile(old, "old");
@@ -405,7 +406,7 @@ TEST(Unpack, EmptyingSparesTheArchiveAndTheLinksOfItsName) {
         // on an overlay, whose files lie on a device other than their
         // folder's, the archive inside the folder stays.
         {std::nullopt,
-         [&](fs::MemoryFileSystem& files) {
+         [&](testsupport::MemoryFileSystem& files) {
              tree(folder + "/real.nm3", {{"/w/west.nm3", "west.nm2/real.nm3"}}, folder + "/old.txt")(files);
              files.setDevice(folder + "/real.nm3", 2);
              files.setDevice(folder + "/old.txt", 2);
@@ -456,7 +457,7 @@ Atlas makeAtlas(unsigned seed, std::size_t count, std::size_t maxSmall, std::siz
 
 void packAndUnpack(const Atlas& atlas, const std::string& name) {
     SCOPED_TRACE(name);
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.setCurrentDir("/w");
     const std::string atlasDir = "/w/" + name + "-atlas";
     files.addFile(atlasDir + "/Atlas.nti", atlas.index);
@@ -467,7 +468,7 @@ void packAndUnpack(const Atlas& atlas, const std::string& name) {
     files.addDir(atlasDir + "/folder.nm2");
 
     const std::string packed = "/w/" + name + ".nm3";
-    console::TextTranscript packing;
+    testsupport::TextTranscript packing;
     const console::Outcome packFailed = packer::pack({"Atlas.nti", "Route.Nm2", packed, atlasDir}, files, packing);
     ASSERT_FALSE(packFailed) << packFailed->message;
 
@@ -478,7 +479,7 @@ void packAndUnpack(const Atlas& atlas, const std::string& name) {
     for (const std::string& file : order) members.push_back(atlas.further.at(file));
 
     const Files before = files.snapshot();
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     const console::Outcome failed = unpacker::unpack({packed}, files, transcript);
     EXPECT_FALSE(failed) << failed->message;
     const std::string folderPath = "/w/" + name + ".nm2";

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch.h"
+#include "testing/scratch.h"
 
 namespace e2e {
 

@@ -7,8 +7,8 @@
 #include <random>
 
 #include "e2e/case.h"
-#include "support/archives.h"
-#include "support/transcripts.h"
+#include "testing/archives.h"
+#include "testing/transcripts.h"
 
 namespace e2e {
 

@@ -9,12 +9,12 @@
 #include <functional>
 
 #include "e2e/case.h"
-#include "support/archives.h"
-#include "support/run.h"
+#include "testing/archives.h"
+#include "testing/run.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 using e2e::Case;
 using e2e::Entry;
 using e2e::Program;
@@ -131,30 +131,30 @@ protected:
 
     void make(const Entry& entry) {
         const std::string path = base + "/" + entry.path;
-        fs::create_directories(fs::path(path).parent_path());
+        stdfs::create_directories(stdfs::path(path).parent_path());
         switch (entry.kind) {
         case Entry::Kind::file:
             testsupport::writeFile(path, entry.bytes);
             break;
-        case Entry::Kind::dir: fs::create_directories(path); break;
-        case Entry::Kind::link: fs::create_symlink(entry.bytes, path); break;
-        case Entry::Kind::hardLink: fs::create_hard_link(base + "/" + entry.bytes, path); break;
+        case Entry::Kind::dir: stdfs::create_directories(path); break;
+        case Entry::Kind::link: stdfs::create_symlink(entry.bytes, path); break;
+        case Entry::Kind::hardLink: stdfs::create_hard_link(base + "/" + entry.bytes, path); break;
         case Entry::Kind::sparse:
             testsupport::writeFile(path, entry.bytes);
-            fs::resize_file(path, entry.size);
+            stdfs::resize_file(path, entry.size);
             break;
         case Entry::Kind::readOnly:
-            fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+            stdfs::permissions(path, stdfs::perms::owner_read | stdfs::perms::group_read | stdfs::perms::others_read);
             break;
         case Entry::Kind::drive: {
             const std::string letter = wine.prefix + "/dosdevices/" + entry.bytes + ":";
-            fs::remove(letter);
-            fs::create_directory_symlink(path, letter);
-            undos.push_back([letter] { fs::remove(letter); });
+            stdfs::remove(letter);
+            stdfs::create_directory_symlink(path, letter);
+            undos.push_back([letter] { stdfs::remove(letter); });
             break;
         }
         case Entry::Kind::tmpfs:
-            fs::create_directories(path);
+            stdfs::create_directories(path);
             ASSERT_EQ(std::system(("mount -t tmpfs veskal-e2e " + inQuotes(path)).c_str()), 0)
                 << "the case mounts a tmpfs file system, as root";
             undos.push_back([path] { std::system(("umount " + inQuotes(path)).c_str()); });
@@ -172,7 +172,7 @@ protected:
 
     testsupport::ScratchDir scratch;
     // Wine names the working directory by its real path.
-    const std::string base = fs::canonical(scratch.path());
+    const std::string base = stdfs::canonical(scratch.path());
     std::vector<std::function<void()>> undos;
 };
 

@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "support/archives.h"
-#include "support/run.h"
-#include "support/scratch.h"
+#include "testing/archives.h"
+#include "testing/run.h"
+#include "testing/scratch.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 using testsupport::Bytes;
 using testsupport::Files;
 using testsupport::memberBytes;
@@ -39,8 +39,8 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
 // A small atlas, with one member large enough for the copy from file to file.
 struct Atlas {
     Atlas() {
-        fs::create_directory(folder);
-        fs::create_directory(folder + "/maps.nm2");
+        stdfs::create_directory(folder);
+        stdfs::create_directory(folder + "/maps.nm2");
         for (const auto& [name, bytes] : members) writeFile(folder + "/" + name, bytes);
     }
 
@@ -72,10 +72,10 @@ TEST_P(PackerInterrupts, NoMomentLeavesAnArchiveOrAnEmptiedFile) {
     const Files inputs = snapshot(atlas.folder);
     const Bytes older = "an older archive";
     const auto prepare = [&] {
-        fs::remove(out);
-        fs::remove(otherName);
+        stdfs::remove(out);
+        stdfs::remove(otherName);
         writeFile(out, older);
-        fs::create_hard_link(out, otherName);
+        stdfs::create_hard_link(out, otherName);
     };
 
     prepare();
@@ -102,7 +102,7 @@ TEST_P(PackerInterrupts, NoMomentLeavesAnArchiveOrAnEmptiedFile) {
         const std::string before = run.err.substr(0, run.err.size() - interrupted.size());
         EXPECT_EQ(faultless.err.compare(0, before.size(), before), 0) << "said twice or astray:\n" << run.err;
         const Bytes other = readFile(otherName);
-        if (fs::exists(out)) {
+        if (stdfs::exists(out)) {
             EXPECT_EQ(readFile(out), older) << "emptied or rewritten, and left";
         } else {
             EXPECT_EQ(other, "") << "another name keeps the archive's bytes";
@@ -120,18 +120,18 @@ TEST(PackerInterruptsThroughALink, TheFileMadeAtTheLinksEndIsRemoved) {
     Atlas atlas;
     const std::string link = atlas.dir / "atlas.nm3";
     const std::string made = atlas.dir / "made.nm3";
-    fs::create_symlink("made.nm3", link);
+    stdfs::create_symlink("made.nm3", link);
     const std::vector<std::string> args{"-i:atlas.nti", "-r:route.nm2", "-o:" + link, atlas.folder};
     for (const char* kind : {"create", "write", "say"}) {
         for (int n = 1;; ++n) {
             ASSERT_LT(n, 500);
-            fs::remove(made);
-            if (!fs::is_symlink(link)) fs::create_symlink("made.nm3", link);
+            stdfs::remove(made);
+            if (!stdfs::is_symlink(link)) stdfs::create_symlink("made.nm3", link);
             const RunResult run = runInterrupted(args, kind + (":" + std::to_string(n)));
             SCOPED_TRACE(kind + (":" + std::to_string(n)));
             if (run.status == 0) break;
             EXPECT_EQ(run.status, 1) << run.err;
-            EXPECT_FALSE(fs::exists(made)) << "the file made through the link is left";
+            EXPECT_FALSE(stdfs::exists(made)) << "the file made through the link is left";
         }
     }
 }

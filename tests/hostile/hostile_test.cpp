@@ -16,15 +16,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/archives.h"
-#include "support/paused.h"
-#include "support/run.h"
-#include "support/scratch.h"
-#include "support/transcripts.h"
+#include "testing/archives.h"
+#include "testing/paused.h"
+#include "testing/run.h"
+#include "testing/scratch.h"
+#include "testing/transcripts.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 // printf-style text for expected output, written here rather than taken
 // from the programs.
 template <typename... Values>
@@ -212,7 +212,7 @@ TEST_F(HostileArchive, EmptyAndFourGibibyteSparseFiles) {
 class HostileAtlas : public ::testing::Test {
 protected:
     HostileAtlas() {
-        fs::create_directory(atlas);
+        stdfs::create_directory(atlas);
         writeFile(atlas + "/atlas.nti", index);
         writeFile(atlas + "/route.nm2", route);
     }
@@ -239,7 +239,7 @@ protected:
     void expectFailed(const Measured& run, const std::string& transcript) const {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, transcript);
-        EXPECT_FALSE(fs::exists(fs::symlink_status(out)));
+        EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(out)));
         expectBounded(run);
     }
 
@@ -342,15 +342,15 @@ TEST_F(HostileAtlas, TenThousandEntriesOfEveryKind) {
         members[awkwardName(i)] = bytes;
     });
     add(2000, [&](int i) { writeFile(atlas + formatText("/x%04d.nm2.bak", i), "not a member"); });
-    add(2000, [&](int i) { fs::create_directory(atlas + formatText("/d%04d.nm2", i)); });
-    add(1000, [&](int i) { fs::create_directory_symlink(atlas + "/d0000.nm2", atlas + formatText("/ld%04d.nm2", i)); });
+    add(2000, [&](int i) { stdfs::create_directory(atlas + formatText("/d%04d.nm2", i)); });
+    add(1000, [&](int i) { stdfs::create_directory_symlink(atlas + "/d0000.nm2", atlas + formatText("/ld%04d.nm2", i)); });
     add(1000, [&](int i) {
-        fs::create_symlink(awkwardName(i), atlas + formatText("/lm%04d.nm2", i));
+        stdfs::create_symlink(awkwardName(i), atlas + formatText("/lm%04d.nm2", i));
         members[formatText("lm%04d.nm2", i)] = members[awkwardName(i)];
     });
     // The index and the route file under other names are stored once.
     add(999, [&](int i) {
-        fs::create_symlink(i % 2 == 0 ? "route.nm2" : "atlas.nti", atlas + formatText("/lr%04d.nm2", i));
+        stdfs::create_symlink(i % 2 == 0 ? "route.nm2" : "atlas.nti", atlas + formatText("/lr%04d.nm2", i));
     });
     add(999, [&](int i) { ASSERT_EQ(::mkfifo((atlas + formatText("/f%04d.fifo", i)).c_str(), 0644), 0); });
     ASSERT_EQ(entries, 10000);
@@ -379,21 +379,21 @@ TEST_F(HostileAtlas, TenThousandEntriesOfEveryKind) {
     const Measured fifo = pack();
     EXPECT_EQ(fifo.status, 1);
     EXPECT_TRUE(fifo.err.ends_with(" - Ok\n Error open file " + atlas + "/~pipe.nm2.\n")) << fifo.err.substr(fifo.err.size() - 200);
-    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(stdfs::exists(out));
     expectBounded(fifo);
-    fs::remove(atlas + "/~pipe.nm2");
-    fs::create_symlink("nowhere", atlas + "/~dangling.nm2");
+    stdfs::remove(atlas + "/~pipe.nm2");
+    stdfs::create_symlink("nowhere", atlas + "/~dangling.nm2");
     const Measured dangling = pack();
     EXPECT_EQ(dangling.status, 1);
     EXPECT_TRUE(dangling.err.ends_with(" - Ok\n Error open file " + atlas + "/~dangling.nm2.\n"));
-    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(stdfs::exists(out));
 }
 
 TEST_F(HostileAtlas, AwkwardNamesForTheFolderTheOptionsAndTheArchive) {
     // Run from inside the folder so that names beginning with a dash can be
     // given as operands in the form ./name.
     const std::string folder = dir / "-my atlas \xC3\xA9";
-    fs::create_directory(folder);
+    stdfs::create_directory(folder);
     const Bytes more = memberBytes("MAP2", 20, 9, 3);
     writeFile(folder + "/-index \xE2\x82\xAC.nti", index);
     writeFile(folder + "/-route x.nm2", route);
@@ -421,18 +421,18 @@ TEST_F(HostileAtlas, CrowdedOutputFolderIsEmptiedOfAllButDirectories) {
     const std::string folder = dir / "west.nm2";
     const Bytes more = memberBytes("MAP2", 20, 9, 3);
     writeFile(archive, archiveOf({index, route, more}));
-    fs::create_directory(folder);
+    stdfs::create_directory(folder);
     writeFile(atlas + "/target.txt", "a link's target stays");
     std::map<std::string, Bytes> kept{{"index.060.nti", index}, {"west_00000.nm2", route}, {"west_00001.nm2", more}};
     for (int i = 0; i < 2500; ++i) {
         writeFile(folder + "/" + awkwardName(i), "old");
         ASSERT_EQ(::mkfifo((folder + formatText("/f%04d.nm2", i)).c_str(), 0644), 0);
-        fs::create_symlink(atlas + "/target.txt", folder + formatText("/l%04d", i));
+        stdfs::create_symlink(atlas + "/target.txt", folder + formatText("/l%04d", i));
         if (i % 2 == 0) {
-            fs::create_directory(folder + formatText("/d%04d", i));
+            stdfs::create_directory(folder + formatText("/d%04d", i));
             kept[formatText("d%04d", i)] = "<dir>";
         } else {
-            fs::create_directory_symlink(atlas, folder + formatText("/ld%04d", i));
+            stdfs::create_directory_symlink(atlas, folder + formatText("/ld%04d", i));
             kept[formatText("ld%04d", i)] = "-> " + atlas;
         }
     }

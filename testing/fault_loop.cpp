@@ -1,4 +1,4 @@
-#include "support/fault_loop.h"
+#include "testing/fault_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 namespace testsupport {
 
-void FaultAtlas::addTo(fs::MemoryFileSystem& files, const std::string& folder) const {
+void FaultAtlas::addTo(testsupport::MemoryFileSystem& files, const std::string& folder) const {
     files.addDir(folder + "/maps.nm2");
     for (const auto& [name, bytes] : members) files.addFile(folder + "/" + name, bytes);
 }

@@ -22,45 +22,45 @@
 
 #include "fs/file_system.h"
 
-namespace fs {
+namespace testsupport {
 
 struct MemoryTree;
 
-class MemoryFileSystem : public FileSystem {
+class MemoryFileSystem : public fs::FileSystem {
 public:
     MemoryFileSystem();
     ~MemoryFileSystem() override;
     MemoryFileSystem(const MemoryFileSystem&) = delete;
     MemoryFileSystem& operator=(const MemoryFileSystem&) = delete;
 
-    [[nodiscard]] PathStyle style() const override;
+    [[nodiscard]] fs::PathStyle style() const override;
     [[nodiscard]] std::optional<std::string> currentDir() override;
     [[nodiscard]] std::string fullPath(std::string_view path, std::string_view workingDir) override;
-    [[nodiscard]] Status status(const std::string& path) override;
-    [[nodiscard]] Status linkStatus(const std::string& path) override;
-    [[nodiscard]] std::vector<Status> standardStreams() override;
-    [[nodiscard]] LinkChain followLinks(const std::string& path) override;
-    [[nodiscard]] bool access(const std::string& path, Access access) override;
+    [[nodiscard]] fs::Status status(const std::string& path) override;
+    [[nodiscard]] fs::Status linkStatus(const std::string& path) override;
+    [[nodiscard]] std::vector<fs::Status> standardStreams() override;
+    [[nodiscard]] fs::LinkChain followLinks(const std::string& path) override;
+    [[nodiscard]] bool access(const std::string& path, fs::Access access) override;
     // Entries come sorted by name.
-    [[nodiscard]] std::optional<std::vector<Entry>> list(const std::string& dir) override;
-    [[nodiscard]] std::unique_ptr<File> openRead(const std::string& path, Status* opened,
-                                                 Lock lock = Lock::none) override;
-    [[nodiscard]] std::unique_ptr<File> createNew(const std::string& path, bool& existed) override;
-    [[nodiscard]] std::unique_ptr<File> openExisting(const std::string& path) override;
+    [[nodiscard]] std::optional<std::vector<fs::Entry>> list(const std::string& dir) override;
+    [[nodiscard]] std::unique_ptr<fs::File> openRead(const std::string& path, fs::Status* opened,
+                                                 fs::Lock lock = fs::Lock::none) override;
+    [[nodiscard]] std::unique_ptr<fs::File> createNew(const std::string& path, bool& existed) override;
+    [[nodiscard]] std::unique_ptr<fs::File> openExisting(const std::string& path) override;
     [[nodiscard]] bool emptyFile(const std::string& path) override;
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
-    [[nodiscard]] KernelCopy copy(File& source, File& target, std::size_t size) override;
-    [[nodiscard]] std::unique_ptr<File> createOutput(const std::string& path,
+    [[nodiscard]] fs::KernelCopy copy(fs::File& source, fs::File& target, std::size_t size) override;
+    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path,
                                                      const std::string* madeThroughLink) override;
-    [[nodiscard]] bool closeOutput(File& output) override;
+    [[nodiscard]] bool closeOutput(fs::File& output) override;
     void forgetOutput() override;
     void keepOutput() override;
 
     // Creates a regular file for reading and writing, or empties an
     // existing one, links followed (a link that leads nowhere creating its
     // target).
-    [[nodiscard]] std::unique_ptr<File> create(const std::string& path);
+    [[nodiscard]] std::unique_ptr<fs::File> create(const std::string& path);
 
     // Setting up a tree. Each add makes the missing folders above the new
     // name and throws std::invalid_argument when the name can't be made.
@@ -109,4 +109,4 @@ private:
     std::unique_ptr<MemoryTree> tree_;
 };
 
-}  // namespace fs
+}  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "support/paused.h"
+#include "testing/paused.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,11 +1,11 @@
-#include "support/archives.h"
+#include "testing/archives.h"
 
 #include <filesystem>
 #include <set>
 
 namespace testsupport {
 
-namespace fs = std::filesystem;
+namespace stdfs = std::filesystem;
 
 Bytes headerOf(std::uint32_t offsetFooter, std::uint32_t reserved) {
     return Bytes("GNM3", 4) + u32le(reserved) + u32le(offsetFooter);
@@ -35,11 +35,11 @@ bool packedBefore(const std::string& left, const std::string& right) {
 
 Files snapshot(const std::string& dir, std::uintmax_t largeFile) {
     Files files;
-    if (!fs::exists(dir)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (!stdfs::exists(dir)) return files;
+    for (const auto& entry : stdfs::recursive_directory_iterator(dir)) {
         const std::string name = entry.path().lexically_relative(dir);
         if (entry.is_symlink()) {
-            files[name] = "-> " + fs::read_symlink(entry.path()).string();
+            files[name] = "-> " + stdfs::read_symlink(entry.path()).string();
         } else if (entry.is_directory()) {
             files[name] = "<dir>";
         } else if (entry.is_fifo()) {

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/file_system_wrapper.h"
+#include "testing/file_system_wrapper.h"
 
-namespace fs {
+namespace testsupport {
 
 // open: openRead and openExisting; create: createNew, createOutput and
 // makeDir; read: read and readSome; write: write, truncate and emptyFile;
@@ -32,29 +32,29 @@ struct FaultLog;
 class FaultyFileSystem : public FileSystemWrapper {
 public:
     // Fails call number `failAt` (counted from 1) of `kind`; 0 fails none.
-    FaultyFileSystem(FileSystem& inner, CallKind kind, std::uint64_t failAt);
+    FaultyFileSystem(fs::FileSystem& inner, CallKind kind, std::uint64_t failAt);
     ~FaultyFileSystem() override;
     FaultyFileSystem(const FaultyFileSystem&) = delete;
     FaultyFileSystem& operator=(const FaultyFileSystem&) = delete;
 
     [[nodiscard]] std::optional<std::string> currentDir() override;
-    [[nodiscard]] Status status(const std::string& path) override;
-    [[nodiscard]] Status linkStatus(const std::string& path) override;
-    [[nodiscard]] std::vector<Status> standardStreams() override;
-    [[nodiscard]] LinkChain followLinks(const std::string& path) override;
-    [[nodiscard]] bool access(const std::string& path, Access access) override;
-    [[nodiscard]] std::optional<std::vector<Entry>> list(const std::string& dir) override;
-    [[nodiscard]] std::unique_ptr<File> openRead(const std::string& path, Status* opened,
-                                                 Lock lock = Lock::none) override;
-    [[nodiscard]] std::unique_ptr<File> createNew(const std::string& path, bool& existed) override;
-    [[nodiscard]] std::unique_ptr<File> openExisting(const std::string& path) override;
+    [[nodiscard]] fs::Status status(const std::string& path) override;
+    [[nodiscard]] fs::Status linkStatus(const std::string& path) override;
+    [[nodiscard]] std::vector<fs::Status> standardStreams() override;
+    [[nodiscard]] fs::LinkChain followLinks(const std::string& path) override;
+    [[nodiscard]] bool access(const std::string& path, fs::Access access) override;
+    [[nodiscard]] std::optional<std::vector<fs::Entry>> list(const std::string& dir) override;
+    [[nodiscard]] std::unique_ptr<fs::File> openRead(const std::string& path, fs::Status* opened,
+                                                 fs::Lock lock = fs::Lock::none) override;
+    [[nodiscard]] std::unique_ptr<fs::File> createNew(const std::string& path, bool& existed) override;
+    [[nodiscard]] std::unique_ptr<fs::File> openExisting(const std::string& path) override;
     [[nodiscard]] bool emptyFile(const std::string& path) override;
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
-    [[nodiscard]] KernelCopy copy(File& source, File& target, std::size_t size) override;
-    [[nodiscard]] std::unique_ptr<File> createOutput(const std::string& path,
+    [[nodiscard]] fs::KernelCopy copy(fs::File& source, fs::File& target, std::size_t size) override;
+    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path,
                                                      const std::string* madeThroughLink) override;
-    [[nodiscard]] bool closeOutput(File& output) override;
+    [[nodiscard]] bool closeOutput(fs::File& output) override;
 
     // Runs `observer` before every call of any kind, to see the files as a
     // run ended right there would leave them.
@@ -70,8 +70,8 @@ public:
     [[nodiscard]] const std::vector<std::string>& changesAfterFault() const;
 
 private:
-    std::unique_ptr<File> wrapped(std::unique_ptr<File> file, const std::string& path);
+    std::unique_ptr<fs::File> wrapped(std::unique_ptr<fs::File> file, const std::string& path);
     std::shared_ptr<FaultLog> log_;  // shared with the files handed out
 };
 
-}  // namespace fs
+}  // namespace testsupport

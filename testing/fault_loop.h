@@ -9,15 +9,15 @@
 #include <utility>
 #include <vector>
 
-#include "fs/faulty_file_system.h"
-#include "fs/memory_file_system.h"
-#include "support/scratch.h"
+#include "testing/faulty_file_system.h"
+#include "testing/memory_file_system.h"
+#include "testing/scratch.h"
 
 namespace testsupport {
 
-inline constexpr fs::CallKind everyCallKind[] = {fs::CallKind::open,  fs::CallKind::create, fs::CallKind::read,
-                                                 fs::CallKind::write, fs::CallKind::seek,   fs::CallKind::close,
-                                                 fs::CallKind::list,  fs::CallKind::remove, fs::CallKind::status};
+inline constexpr testsupport::CallKind everyCallKind[] = {testsupport::CallKind::open,  testsupport::CallKind::create, testsupport::CallKind::read,
+                                                 testsupport::CallKind::write, testsupport::CallKind::seek,   testsupport::CallKind::close,
+                                                 testsupport::CallKind::list,  testsupport::CallKind::remove, testsupport::CallKind::status};
 
 // A small atlas: small members, and one larger than the copy engine moves
 // through memory.
@@ -30,7 +30,7 @@ struct FaultAtlas {
     };
     // Writes the members into `folder`, with a sub-folder whose name matches
     // the members' and which the packer passes over.
-    void addTo(fs::MemoryFileSystem& files, const std::string& folder) const;
+    void addTo(testsupport::MemoryFileSystem& files, const std::string& folder) const;
 };
 
 // A tree in short: each path with its kind, or its size and a hash of its

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/archives.h"
+#include "testing/archives.h"
 
 namespace testsupport {
 

@@ -1,4 +1,5 @@
-#include "fuzz/unpack_oracle.h"
+#include "testing/text_transcript.h"
+#include "testing/unpack_oracle.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,7 +7,7 @@
 #include <vector>
 
 #include "console/transcript.h"
-#include "fs/memory_file_system.h"
+#include "testing/memory_file_system.h"
 #include "unpacker/unpack.h"
 
 namespace oracle {
@@ -29,7 +30,7 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
 }
 
 // The names in `dir`, sorted.
-std::vector<std::string> namesIn(const fs::MemoryFileSystem& files, const std::string& dir) {
+std::vector<std::string> namesIn(const testsupport::MemoryFileSystem& files, const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& [path, contents] : files.snapshot()) {
         if (!path.starts_with(dir + "/")) continue;
@@ -47,7 +48,7 @@ std::string numbered(const char* format, unsigned number) {
 
 // On success: the members in the order the unpacker names them, together
 // exactly the payload, each as long as its footer entries say.
-const char* extractedWrong(const fs::MemoryFileSystem& files, std::string_view archive) {
+const char* extractedWrong(const testsupport::MemoryFileSystem& files, std::string_view archive) {
     const std::uint32_t offsetFooter = u32At(archive, 8);
     const std::uint64_t count = (archive.size() - offsetFooter - 11) / 4;
     const unsigned version = static_cast<unsigned char>(archive[16]) | static_cast<unsigned char>(archive[17]) << 8;
@@ -106,14 +107,14 @@ std::optional<std::string> unpackFailure(std::string_view archive, const std::st
 }
 
 std::string checkUnpack(std::string_view archive) {
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.addDir(workingDir);
     files.setCurrentDir(workingDir);
     files.addFile(archivePath, archive);
     files.addDir(folder + "/kept");
     files.addFile(folder + "/west_00000.nm2", "old");
 
-    console::TextTranscript said;
+    testsupport::TextTranscript said;
     const console::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, said);
     const std::string transcript = said.text() + (failed ? failed->message : "");
     const auto broken = [&](const char* what) { return std::string(what) + "\ntranscript:\n" + transcript; };

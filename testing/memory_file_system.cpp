@@ -1,4 +1,4 @@
-#include "fs/memory_file_system.h"
+#include "testing/memory_file_system.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 #include <set>
 #include <stdexcept>
 
-namespace fs {
+namespace testsupport {
 
 enum class NodeType { directory, file, fifo, link };
 enum class HeldLock { none, shared, exclusive };
@@ -181,8 +181,8 @@ std::string finalPathOf(const MemoryTree& tree, const Found& found) {
     return pathOf(tree, *found.dir) + "/" + found.name;
 }
 
-Status statusOf(const MemoryTree& tree, const MemoryNode& node, const std::string& finalPath) {
-    Status status;
+fs::Status statusOf(const MemoryTree& tree, const MemoryNode& node, const std::string& finalPath) {
+    fs::Status status;
     status.id.device = node.device;
     status.id.inode = node.inode;
     // As on a system that can't trust every volume's numbers: every file
@@ -193,32 +193,32 @@ Status statusOf(const MemoryTree& tree, const MemoryNode& node, const std::strin
     status.links = node.names;
     switch (node.type) {
     case NodeType::directory:
-        status.kind = Kind::directory;
+        status.kind = fs::Kind::directory;
         // Its own name, its "." and each subfolder's "..".
         status.links = 2 + static_cast<std::uint64_t>(std::count_if(
                                node.entries.begin(), node.entries.end(),
                                [](const auto& entry) { return entry.second->type == NodeType::directory; }));
         break;
     case NodeType::file:
-        status.kind = Kind::file;
+        status.kind = fs::Kind::file;
         status.size = node.bytes.size();
         break;
     case NodeType::fifo:
     case NodeType::link:
-        status.kind = Kind::other;
+        status.kind = fs::Kind::other;
         break;
     }
     return status;
 }
 
-Status statusOf(const MemoryTree& tree, const Found& found) {
+fs::Status statusOf(const MemoryTree& tree, const Found& found) {
     if (!found.ok || found.node == nullptr) return {};
     return statusOf(tree, *found.node, finalPathOf(tree, found));
 }
 
-class MemoryFile : public File {
+class MemoryFile : public fs::File {
 public:
-    MemoryFile(std::shared_ptr<MemoryNode> node, bool writable, Status opened,
+    MemoryFile(std::shared_ptr<MemoryNode> node, bool writable, fs::Status opened,
                std::shared_ptr<std::size_t> openFiles)
         : node_(std::move(node)), writable_(writable), opened_(std::move(opened)),
           openFiles_(std::move(openFiles)) {
@@ -265,9 +265,9 @@ public:
         node_->bytes.resize(length, '\0');
         return true;
     }
-    std::optional<Status> status() override {
+    std::optional<fs::Status> status() override {
         if (!node_) return std::nullopt;
-        Status now = opened_;
+        fs::Status now = opened_;
         now.size = node_->bytes.size();
         now.links = node_->names;
         return now;
@@ -282,7 +282,7 @@ public:
 private:
     std::shared_ptr<MemoryNode> node_;  // null once closed
     bool writable_;
-    Status opened_;  // what the file was when it opened
+    fs::Status opened_;  // what the file was when it opened
     std::shared_ptr<std::size_t> openFiles_;
     std::uint64_t position_ = 0;
 };
@@ -320,20 +320,20 @@ MemoryFileSystem::MemoryFileSystem() : tree_(std::make_unique<MemoryTree>()) {
 
 MemoryFileSystem::~MemoryFileSystem() = default;
 
-PathStyle MemoryFileSystem::style() const { return PathStyle::posix; }
+fs::PathStyle MemoryFileSystem::style() const { return fs::PathStyle::posix; }
 
 std::optional<std::string> MemoryFileSystem::currentDir() { return tree_->currentDir; }
 
 std::string MemoryFileSystem::fullPath(std::string_view path, std::string_view workingDir) {
-    return lexicalFullPath(path, workingDir, style());
+    return fs::lexicalFullPath(path, workingDir, style());
 }
 
-Status MemoryFileSystem::status(const std::string& path) { return statusOf(*tree_, walk(*tree_, path, true)); }
+fs::Status MemoryFileSystem::status(const std::string& path) { return statusOf(*tree_, walk(*tree_, path, true)); }
 
-Status MemoryFileSystem::linkStatus(const std::string& path) { return statusOf(*tree_, walk(*tree_, path, false)); }
+fs::Status MemoryFileSystem::linkStatus(const std::string& path) { return statusOf(*tree_, walk(*tree_, path, false)); }
 
-std::vector<Status> MemoryFileSystem::standardStreams() {
-    std::vector<Status> streams;
+std::vector<fs::Status> MemoryFileSystem::standardStreams() {
+    std::vector<fs::Status> streams;
     for (std::size_t k = 0; k < tree_->streams.size(); ++k) {
         const std::shared_ptr<MemoryNode>& node = tree_->streams[k];
         if (node && node->type == NodeType::file) streams.push_back(statusOf(*tree_, *node, tree_->streamPaths[k]));
@@ -341,8 +341,8 @@ std::vector<Status> MemoryFileSystem::standardStreams() {
     return streams;
 }
 
-LinkChain MemoryFileSystem::followLinks(const std::string& path) {
-    LinkChain chain{{}, path};
+fs::LinkChain MemoryFileSystem::followLinks(const std::string& path) {
+    fs::LinkChain chain{{}, path};
     for (int hop = 0; hop < maxHops; ++hop) {
         const Found found = walk(*tree_, chain.target, false);
         if (!found.ok || found.node == nullptr || found.node->type != NodeType::link) break;
@@ -353,16 +353,16 @@ LinkChain MemoryFileSystem::followLinks(const std::string& path) {
     return chain;
 }
 
-bool MemoryFileSystem::access(const std::string& path, Access) { return status(path).kind != Kind::missing; }
+bool MemoryFileSystem::access(const std::string& path, fs::Access) { return status(path).kind != fs::Kind::missing; }
 
-std::optional<std::vector<Entry>> MemoryFileSystem::list(const std::string& dir) {
+std::optional<std::vector<fs::Entry>> MemoryFileSystem::list(const std::string& dir) {
     const Found found = walk(*tree_, dir, true);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::directory) return std::nullopt;
     if (found.node->unlistable) return std::nullopt;
-    std::vector<Entry> entries;
+    std::vector<fs::Entry> entries;
     for (const auto& [name, node] : found.node->entries) {
         // The listing shows the name's own node, not what is mounted over it.
-        Entry entry;
+        fs::Entry entry;
         entry.name = name;
         entry.isLink = node->type == NodeType::link;
         entry.isDirectory = node->type == NodeType::directory;
@@ -376,16 +376,16 @@ std::optional<std::vector<Entry>> MemoryFileSystem::list(const std::string& dir)
     return entries;
 }
 
-std::unique_ptr<File> MemoryFileSystem::openRead(const std::string& path, Status* opened, Lock lock) {
+std::unique_ptr<fs::File> MemoryFileSystem::openRead(const std::string& path, fs::Status* opened, fs::Lock lock) {
     const Found found = walk(*tree_, path, true);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::file) return nullptr;
-    if (lock == Lock::shared && found.node->lockedElsewhere == HeldLock::exclusive) return nullptr;
-    const Status status = statusOf(*tree_, found);
+    if (lock == fs::Lock::shared && found.node->lockedElsewhere == HeldLock::exclusive) return nullptr;
+    const fs::Status status = statusOf(*tree_, found);
     if (opened != nullptr) *opened = status;
     return std::make_unique<MemoryFile>(found.owned(), false, status, tree_->openFiles);
 }
 
-std::unique_ptr<File> MemoryFileSystem::create(const std::string& path) {
+std::unique_ptr<fs::File> MemoryFileSystem::create(const std::string& path) {
     const Found found = walk(*tree_, path, true);
     if (!found.ok) return nullptr;
     if (found.node != nullptr) {
@@ -399,7 +399,7 @@ std::unique_ptr<File> MemoryFileSystem::create(const std::string& path) {
     return std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles);
 }
 
-std::unique_ptr<File> MemoryFileSystem::createNew(const std::string& path, bool& existed) {
+std::unique_ptr<fs::File> MemoryFileSystem::createNew(const std::string& path, bool& existed) {
     const Found found = walk(*tree_, path, false);
     existed = found.ok && found.node != nullptr;
     if (!found.ok || found.node != nullptr || found.trailingSlash || found.dir == nullptr) return nullptr;
@@ -408,7 +408,7 @@ std::unique_ptr<File> MemoryFileSystem::createNew(const std::string& path, bool&
     return std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles);
 }
 
-std::unique_ptr<File> MemoryFileSystem::openExisting(const std::string& path) {
+std::unique_ptr<fs::File> MemoryFileSystem::openExisting(const std::string& path) {
     const Found found = walk(*tree_, path, false);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::file || found.dir == nullptr) {
         return nullptr;
@@ -441,9 +441,9 @@ bool MemoryFileSystem::remove(const std::string& path) {
     return true;
 }
 
-KernelCopy MemoryFileSystem::copy(File&, File&, std::size_t) { return {KernelCopy::Status::refused, 0}; }
+fs::KernelCopy MemoryFileSystem::copy(fs::File&, fs::File&, std::size_t) { return {fs::KernelCopy::Status::refused, 0}; }
 
-std::unique_ptr<File> MemoryFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
+std::unique_ptr<fs::File> MemoryFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
     // Everything is had before the tree changes, so that an allocation that
     // fails leaves no file behind.
     std::vector<std::string> registration{path};
@@ -465,7 +465,7 @@ std::unique_ptr<File> MemoryFileSystem::createOutput(const std::string& path, co
     return file;
 }
 
-bool MemoryFileSystem::closeOutput(File& output) { return output.close(); }
+bool MemoryFileSystem::closeOutput(fs::File& output) { return output.close(); }
 
 void MemoryFileSystem::forgetOutput() { tree_->registered.clear(); }
 
@@ -477,16 +477,16 @@ void MemoryFileSystem::addDir(const std::string& path) {
     std::string prefix = path.starts_with('/') ? "/" : "";
     for (const std::string& part : partsOf(path)) {
         prefix += part;
-        const Kind kind = status(prefix).kind;
-        if (kind == Kind::missing && !makeDir(prefix)) throw std::invalid_argument("addDir: " + prefix);
-        if (kind != Kind::missing && kind != Kind::directory) throw std::invalid_argument("addDir: " + prefix);
+        const fs::Kind kind = status(prefix).kind;
+        if (kind == fs::Kind::missing && !makeDir(prefix)) throw std::invalid_argument("addDir: " + prefix);
+        if (kind != fs::Kind::missing && kind != fs::Kind::directory) throw std::invalid_argument("addDir: " + prefix);
         prefix += '/';
     }
 }
 
 void MemoryFileSystem::addFile(const std::string& path, std::string_view bytes) {
     addDir(folderOf(path));
-    const std::unique_ptr<File> file = create(path);
+    const std::unique_ptr<fs::File> file = create(path);
     if (!file || !file->write(bytes.data(), bytes.size()) || !file->close()) {
         throw std::invalid_argument("addFile: " + path);
     }
@@ -576,4 +576,4 @@ std::size_t MemoryFileSystem::openFiles() const { return *tree_->openFiles; }
 
 std::vector<std::string> MemoryFileSystem::registeredOutput() const { return tree_->registered; }
 
-}  // namespace fs
+}  // namespace testsupport

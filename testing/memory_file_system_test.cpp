@@ -1,11 +1,11 @@
-#include "fs/memory_file_system.h"
+#include "testing/memory_file_system.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using fs::Kind;
-using fs::MemoryFileSystem;
+using testsupport::MemoryFileSystem;
 using Snapshot = std::map<std::string, std::string>;
 
 // Links of every sort around two files, a FIFO and a 41-link chain in /h.

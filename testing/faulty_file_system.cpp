@@ -1,6 +1,6 @@
-#include "fs/faulty_file_system.h"
+#include "testing/faulty_file_system.h"
 
-namespace fs {
+namespace testsupport {
 
 struct FaultLog {
     CallKind kind;
@@ -43,9 +43,9 @@ std::string_view nameOf(CallKind kind) {
 
 namespace {
 
-class FaultyFile : public File {
+class FaultyFile : public fs::File {
 public:
-    FaultyFile(std::unique_ptr<File> inner, std::string path, std::shared_ptr<FaultLog> log)
+    FaultyFile(std::unique_ptr<fs::File> inner, std::string path, std::shared_ptr<FaultLog> log)
         : inner_(std::move(inner)), path_(std::move(path)), log_(std::move(log)) {}
     // A file closed by going out of scope makes a close call as well.
     ~FaultyFile() override {
@@ -78,12 +78,12 @@ public:
         if (log_->fails(CallKind::seek, "seekEnd", path_)) return std::nullopt;
         return inner_->seekEnd();
     }
-    std::optional<Status> status() override {
+    std::optional<fs::Status> status() override {
         if (log_->fails(CallKind::status, "fileStatus", path_)) return std::nullopt;
         return inner_->status();
     }
     bool close() override {
-        return closeWith([](File& inner) { return inner.close(); });
+        return closeWith([](fs::File& inner) { return inner.close(); });
     }
     // Closes the wrapped file with `closing`, failing as planned.
     template <typename Closing>
@@ -98,10 +98,10 @@ public:
     }
     const std::string& path() const { return path_; }
 
-    File& inner() { return *inner_; }
+    fs::File& inner() { return *inner_; }
 
 private:
-    std::unique_ptr<File> inner_;
+    std::unique_ptr<fs::File> inner_;
     std::string path_;
     std::shared_ptr<FaultLog> log_;
     bool closed_ = false;
@@ -109,12 +109,12 @@ private:
 
 }  // namespace
 
-FaultyFileSystem::FaultyFileSystem(FileSystem& inner, CallKind kind, std::uint64_t failAt)
+FaultyFileSystem::FaultyFileSystem(fs::FileSystem& inner, CallKind kind, std::uint64_t failAt)
     : FileSystemWrapper(inner), log_(std::make_shared<FaultLog>(FaultLog{kind, failAt, 0, std::nullopt, {}, {}})) {}
 
 FaultyFileSystem::~FaultyFileSystem() = default;
 
-std::unique_ptr<File> FaultyFileSystem::wrapped(std::unique_ptr<File> file, const std::string& path) {
+std::unique_ptr<fs::File> FaultyFileSystem::wrapped(std::unique_ptr<fs::File> file, const std::string& path) {
     if (!file) return nullptr;
     return std::make_unique<FaultyFile>(std::move(file), path, log_);
 }
@@ -124,53 +124,53 @@ std::optional<std::string> FaultyFileSystem::currentDir() {
     return inner().currentDir();
 }
 
-Status FaultyFileSystem::status(const std::string& path) {
+fs::Status FaultyFileSystem::status(const std::string& path) {
     // A path that can't be looked at shows as nothing there.
     if (log_->fails(CallKind::status, "status", path)) return {};
     return inner().status(path);
 }
 
-Status FaultyFileSystem::linkStatus(const std::string& path) {
+fs::Status FaultyFileSystem::linkStatus(const std::string& path) {
     if (log_->fails(CallKind::status, "linkStatus", path)) return {};
     return inner().linkStatus(path);
 }
 
-std::vector<Status> FaultyFileSystem::standardStreams() {
+std::vector<fs::Status> FaultyFileSystem::standardStreams() {
     // Streams that can't be looked at show as no files.
     if (log_->fails(CallKind::status, "standardStreams", "")) return {};
     return inner().standardStreams();
 }
 
-LinkChain FaultyFileSystem::followLinks(const std::string& path) {
+fs::LinkChain FaultyFileSystem::followLinks(const std::string& path) {
     // The first link can't be read: the chain ends where it starts.
     if (log_->fails(CallKind::status, "followLinks", path)) return {{}, path};
     return inner().followLinks(path);
 }
 
-bool FaultyFileSystem::access(const std::string& path, Access access) {
+bool FaultyFileSystem::access(const std::string& path, fs::Access access) {
     if (log_->fails(CallKind::status, "access", path)) return false;
     return inner().access(path, access);
 }
 
-std::optional<std::vector<Entry>> FaultyFileSystem::list(const std::string& dir) {
+std::optional<std::vector<fs::Entry>> FaultyFileSystem::list(const std::string& dir) {
     if (log_->fails(CallKind::list, "list", dir)) return std::nullopt;
     return inner().list(dir);
 }
 
-std::unique_ptr<File> FaultyFileSystem::openRead(const std::string& path, Status* opened, Lock lock) {
+std::unique_ptr<fs::File> FaultyFileSystem::openRead(const std::string& path, fs::Status* opened, fs::Lock lock) {
     if (log_->fails(CallKind::open, "openRead", path)) return nullptr;
     return wrapped(inner().openRead(path, opened, lock), path);
 }
 
-std::unique_ptr<File> FaultyFileSystem::createNew(const std::string& path, bool& existed) {
+std::unique_ptr<fs::File> FaultyFileSystem::createNew(const std::string& path, bool& existed) {
     existed = false;
     if (log_->fails(CallKind::create, "createNew", path)) return nullptr;
-    std::unique_ptr<File> file = inner().createNew(path, existed);
+    std::unique_ptr<fs::File> file = inner().createNew(path, existed);
     if (!log_->changed(file != nullptr, "createNew", path)) return nullptr;
     return wrapped(std::move(file), path);
 }
 
-std::unique_ptr<File> FaultyFileSystem::openExisting(const std::string& path) {
+std::unique_ptr<fs::File> FaultyFileSystem::openExisting(const std::string& path) {
     if (log_->fails(CallKind::open, "openExisting", path)) return nullptr;
     return wrapped(inner().openExisting(path), path);
 }
@@ -190,26 +190,26 @@ bool FaultyFileSystem::remove(const std::string& path) {
     return log_->changed(inner().remove(path), "remove", path);
 }
 
-KernelCopy FaultyFileSystem::copy(File& source, File& target, std::size_t size) {
+fs::KernelCopy FaultyFileSystem::copy(fs::File& source, fs::File& target, std::size_t size) {
     auto& from = static_cast<FaultyFile&>(source);
     auto& to = static_cast<FaultyFile&>(target);
-    if (log_->fails(CallKind::read, "copy", from.path())) return {KernelCopy::Status::readError, 0};
-    if (log_->fails(CallKind::write, "copy", to.path())) return {KernelCopy::Status::writeError, 0};
-    const KernelCopy done = inner().copy(from.inner(), to.inner(), size);
-    log_->changed(done.status == KernelCopy::Status::copied, "copy", to.path());
+    if (log_->fails(CallKind::read, "copy", from.path())) return {fs::KernelCopy::Status::readError, 0};
+    if (log_->fails(CallKind::write, "copy", to.path())) return {fs::KernelCopy::Status::writeError, 0};
+    const fs::KernelCopy done = inner().copy(from.inner(), to.inner(), size);
+    log_->changed(done.status == fs::KernelCopy::Status::copied, "copy", to.path());
     return done;
 }
 
-std::unique_ptr<File> FaultyFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
+std::unique_ptr<fs::File> FaultyFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
     if (log_->fails(CallKind::create, "createOutput", path)) return nullptr;
-    std::unique_ptr<File> file = inner().createOutput(path, madeThroughLink);
+    std::unique_ptr<fs::File> file = inner().createOutput(path, madeThroughLink);
     if (!log_->changed(file != nullptr, "createOutput", path)) return nullptr;
     return wrapped(std::move(file), path);
 }
 
-bool FaultyFileSystem::closeOutput(File& output) {
+bool FaultyFileSystem::closeOutput(fs::File& output) {
     auto& file = static_cast<FaultyFile&>(output);
-    return file.closeWith([&](File& inner) { return this->inner().closeOutput(inner); });
+    return file.closeWith([&](fs::File& inner) { return this->inner().closeOutput(inner); });
 }
 
 void FaultyFileSystem::beforeEveryCall(std::function<void()> observer) { log_->observer = std::move(observer); }
@@ -220,4 +220,4 @@ const std::optional<std::string>& FaultyFileSystem::fault() const { return log_-
 
 const std::vector<std::string>& FaultyFileSystem::changesAfterFault() const { return log_->changes; }
 
-}  // namespace fs
+}  // namespace testsupport

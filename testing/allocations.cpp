@@ -1,6 +1,6 @@
 // Replaces the program's operator new and delete, so that a test can make
 // one allocation fail. Counting is off unless a FailingAllocation lives.
-#include "support/allocations.h"
+#include "testing/allocations.h"
 
 #include <atomic>
 #include <cstddef>

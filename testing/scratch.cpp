@@ -1,4 +1,4 @@
-#include "support/scratch.h"
+#include "testing/scratch.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,4 +1,5 @@
-#include "fuzz/safety.h"
+#include "testing/text_transcript.h"
+#include "testing/safety.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "console/transcript.h"
-#include "fs/memory_file_system.h"
+#include "testing/memory_file_system.h"
 #include "packer/pack.h"
 #include "unpacker/unpack.h"
 
@@ -76,11 +77,11 @@ Id idOf(const fs::Status& status) {
     return std::pair{status.id.device, status.id.inode};
 }
 
-Id idOf(fs::MemoryFileSystem& files, const std::string& path) { return idOf(files.status(path)); }
+Id idOf(testsupport::MemoryFileSystem& files, const std::string& path) { return idOf(files.status(path)); }
 
 // Adds a symbolic or hard link, as chosen; a hard link can't be made to a
 // directory or to nothing, and a name already taken stays as it is.
-void addLink(fs::MemoryFileSystem& files, Choices& choose, const std::string& path, const std::string& target) {
+void addLink(testsupport::MemoryFileSystem& files, Choices& choose, const std::string& path, const std::string& target) {
     if (files.snapshot().count(path) != 0) return;
     try {
         if (choose.below(3) == 0 && files.status(target).kind == fs::Kind::file) {
@@ -131,7 +132,7 @@ bool headerValid(const std::optional<std::string>& bytes, unsigned minVersion) {
 }
 
 std::string checkPack(Choices& choose) {
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.addDir("/w/other");
     const std::string atlas = "/w/atlas";
     files.addFile(atlas + "/atlas.nti", member("NIDX", 58 + choose.below(4), choose.below(9), 1));
@@ -274,7 +275,7 @@ std::string checkPack(Choices& choose) {
         }
     }
 
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     const console::Outcome failed = packer::pack(job, files, transcript);
     const Run run{failed.has_value(), transcript.text() + (failed ? failed->message : "")};
     const Tree after = files.snapshot();
@@ -327,9 +328,9 @@ std::string checkPack(Choices& choose) {
     // The archive unpacks back to the members; the packer doesn't look at
     // the index's tag, which the unpacker needs.
     if (!expected.front().starts_with("NIDX")) return {};
-    fs::MemoryFileSystem unpacked;
+    testsupport::MemoryFileSystem unpacked;
     unpacked.addFile("/a.nm3", files.bytesOf(out).value_or(""));
-    console::TextTranscript said;
+    testsupport::TextTranscript said;
     if (unpacker::unpack(unpacker::Job{"/a.nm3"}, unpacked, said)) return broken("the archive doesn't unpack");
     std::vector<std::string> members;
     for (const auto& [path, what] : unpacked.snapshot()) {
@@ -344,7 +345,7 @@ std::string checkPack(Choices& choose) {
 // ---- the unpacker ----
 
 std::string checkUnpack(Choices& choose) {
-    fs::MemoryFileSystem files;
+    testsupport::MemoryFileSystem files;
     files.addDir("/w/other");
     files.addFile("/w/other/y", "a user's file");
     const std::string index = member("NIDX", 60, choose.below(5), 1);
@@ -465,7 +466,7 @@ std::string checkUnpack(Choices& choose) {
         if (link || idOf(status) == archiveId || status.links > 1) expectFailure = true;
     }
 
-    console::TextTranscript transcript;
+    testsupport::TextTranscript transcript;
     const console::Outcome failed = unpacker::unpack(unpacker::Job{relative ? "west.nm3" : given}, files, transcript);
     const Run run{failed.has_value(), transcript.text() + (failed ? failed->message : "")};
     const Tree after = files.snapshot();

@@ -1,12 +1,12 @@
-#include "fs/faulty_file_system.h"
+#include "testing/faulty_file_system.h"
 
 #include <gtest/gtest.h>
 
-#include "fs/memory_file_system.h"
+#include "testing/memory_file_system.h"
 
 namespace {
 
-using fs::CallKind;
+using testsupport::CallKind;
 
 // Makes every call it has a file for, whatever failed before, so that what
 // happens after a failure shows.
@@ -76,10 +76,10 @@ TEST(FaultyFileSystem, FailsTheNthCallOfAKindAndRecordsWhatChangedAfter) {
         {CallKind::seek, 0, 2, "", "", copied},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(fs::nameOf(row.kind)) + " " + std::to_string(row.failAt));
-        fs::MemoryFileSystem memory;
+        SCOPED_TRACE(std::string(testsupport::nameOf(row.kind)) + " " + std::to_string(row.failAt));
+        testsupport::MemoryFileSystem memory;
         memory.addFile("/in", "in");
-        fs::FaultyFileSystem faulty(memory, row.kind, row.failAt);
+        testsupport::FaultyFileSystem faulty(memory, row.kind, row.failAt);
         readCopyAndRemove(faulty);
         EXPECT_EQ(faulty.calls(), row.calls);
         EXPECT_EQ(faulty.fault().value_or(""), row.fault);
@@ -90,9 +90,9 @@ TEST(FaultyFileSystem, FailsTheNthCallOfAKindAndRecordsWhatChangedAfter) {
 }
 
 TEST(FaultyFileSystem, ClosesAFileWhoseCloseFailsAndCountsTheCloseOfAFileDropped) {
-    fs::MemoryFileSystem memory;
+    testsupport::MemoryFileSystem memory;
     memory.addFile("/in", "in");
-    fs::FaultyFileSystem faulty(memory, CallKind::close, 1);
+    testsupport::FaultyFileSystem faulty(memory, CallKind::close, 1);
     const std::unique_ptr<fs::File> file = faulty.openRead("/in", nullptr);
     ASSERT_TRUE(file);
     EXPECT_FALSE(file->close());

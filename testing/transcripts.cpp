@@ -1,4 +1,4 @@
-#include "support/transcripts.h"
+#include "testing/transcripts.h"
 
 #include <cstdio>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/run.h"
+#include "testing/run.h"
 
 namespace testsupport {
 

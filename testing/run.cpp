@@ -1,4 +1,4 @@
-#include "support/run.h"
+#include "testing/run.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,5 +1,5 @@
 // The safety cases of fuzz/safety.h, from a fixed set of seeds.
-#include "fuzz/safety.h"
+#include "testing/safety.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch.h"
+#include "testing/scratch.h"
 
 namespace testsupport {
 
