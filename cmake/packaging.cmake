@@ -30,7 +30,9 @@ endforeach()
 
 if(WIN32)
   # Each program carries an application manifest (long paths, supported
-  # versions) and a version resource; the link writes no time stamp into it.
+  # versions) and a version resource. The link strips it and writes no time
+  # stamp into it (strip afterwards would write one), so the .exe that the
+  # tests run is the one in the package.
   enable_language(RC)
   foreach(VESKAL_PROGRAM IN LISTS VESKAL_PROGRAM_NAMES)
     set(VESKAL_DESCRIPTION "${VESKAL_DESCRIPTION_${VESKAL_PROGRAM}}")
@@ -38,7 +40,7 @@ if(WIN32)
     configure_file(packaging/windows/program.manifest "${VESKAL_MANIFEST}" @ONLY)
     configure_file(packaging/windows/program.rc.in "${VESKAL_GENERATED}/${VESKAL_PROGRAM}.rc" @ONLY)
     target_sources(${VESKAL_PROGRAM} PRIVATE "${VESKAL_GENERATED}/${VESKAL_PROGRAM}.rc")
-    target_link_options(${VESKAL_PROGRAM} PRIVATE -Wl,--no-insert-timestamp)
+    target_link_options(${VESKAL_PROGRAM} PRIVATE -s -Wl,--no-insert-timestamp)
   endforeach()
 
   # Beside the programs: the README and the license with Windows line ends.
@@ -111,7 +113,6 @@ set(CPACK_PACKAGE_NAME veskal)
 set(CPACK_PACKAGE_VENDOR "the veskal authors")
 set(CPACK_PACKAGE_CONTACT "${VESKAL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pack and unpack NM3 map atlas archives")
-set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -120,9 +121,11 @@ if(WIN32)
     set(VESKAL_WINDOWS_ARCH win32)
   endif()
   set(CPACK_GENERATOR ZIP)
+  set(CPACK_STRIP_FILES OFF)
   set(CPACK_PACKAGE_FILE_NAME "veskal-${PROJECT_VERSION}-${VESKAL_WINDOWS_ARCH}")
 else()
   set(CPACK_GENERATOR DEB)
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VESKAL_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
