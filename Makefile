@@ -58,11 +58,15 @@ clean:
 	rm -rf $(BUILD)
 
 # The programs, manual pages, bash completions, license and changelog under
-# PREFIX (and DESTDIR, when given); uninstall removes the same files.
-install: release
-	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)"
+# PREFIX (and DESTDIR, when given); uninstall removes the same files. As root
+# (sudo make install) an existing build is used as it is, so that nothing in
+# the build folder comes to belong to root: `make` first.
+INSTALL_BUILD = $(if $(and $(filter 0,$(shell id -u)),$(wildcard $(RELEASE)/cmake_install.cmake)),,release)
 
-uninstall: release
+install: $(INSTALL_BUILD)
+	DESTDIR="$(DESTDIR)" cmake --install $(RELEASE) --prefix "$(PREFIX)" --strip
+
+uninstall: $(INSTALL_BUILD)
 	rm -rf $(BUILD)/uninstall
 	DESTDIR="$(abspath $(BUILD))/uninstall" cmake --install $(RELEASE) --prefix "$(PREFIX)" >/dev/null
 	cd "$(BUILD)/uninstall$(PREFIX)" && find . ! -type d | sort | while read -r file; do \
