@@ -43,11 +43,18 @@ if(WIN32)
     target_link_options(${VESKAL_PROGRAM} PRIVATE -s -Wl,--no-insert-timestamp)
   endforeach()
 
-  # Beside the programs: the README and the license with Windows line ends.
+  # Beside the programs: the README, the license and the format page nm3(5)
+  # as text, with Windows line ends.
   install(TARGETS ${VESKAL_PROGRAM_NAMES} RUNTIME DESTINATION .)
   configure_file(packaging/README-windows.txt "${VESKAL_GENERATED}/README.txt" @ONLY NEWLINE_STYLE CRLF)
   configure_file(LICENSE "${VESKAL_GENERATED}/LICENSE.txt" @ONLY NEWLINE_STYLE CRLF)
-  install(FILES "${VESKAL_GENERATED}/README.txt" "${VESKAL_GENERATED}/LICENSE.txt" DESTINATION .)
+  configure_file(man/nm3.5 "${VESKAL_GENERATED}/nm3.5" @ONLY)
+  add_custom_command(OUTPUT "${VESKAL_GENERATED}/nm3.txt"
+    COMMAND "${PROJECT_SOURCE_DIR}/packaging/man-to-text" "${VESKAL_GENERATED}/nm3.5" "${VESKAL_GENERATED}/nm3.txt"
+    DEPENDS "${VESKAL_GENERATED}/nm3.5" "${PROJECT_SOURCE_DIR}/packaging/man-to-text" VERBATIM)
+  add_custom_target(documents ALL DEPENDS "${VESKAL_GENERATED}/nm3.txt")
+  install(FILES "${VESKAL_GENERATED}/README.txt" "${VESKAL_GENERATED}/LICENSE.txt" "${VESKAL_GENERATED}/nm3.txt"
+    DESTINATION .)
 else()
   install(TARGETS ${VESKAL_PROGRAM_NAMES} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # Stripped for the package (CPACK_STRIP_FILES) the way Debian strips: the
