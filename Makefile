@@ -58,7 +58,8 @@ clean:
 	rm -rf $(BUILD)
 
 # The programs, manual pages, bash completions, license and changelog under
-# PREFIX (and DESTDIR, when given); uninstall removes the same files. As root
+# PREFIX (and DESTDIR, when given); uninstall removes the same files, and the
+# folders below PREFIX/share that they leave empty (not share/man). As root
 # (sudo make install) an existing build is used as it is, so that nothing in
 # the build folder comes to belong to root: `make` first.
 INSTALL_BUILD = $(if $(and $(filter 0,$(shell id -u)),$(wildcard $(RELEASE)/cmake_install.cmake)),,release)
@@ -71,7 +72,7 @@ uninstall: $(INSTALL_BUILD)
 	DESTDIR="$(abspath $(BUILD))/uninstall" cmake --install $(RELEASE) --prefix "$(PREFIX)" >/dev/null
 	cd "$(BUILD)/uninstall$(PREFIX)" && find . ! -type d | sort | while read -r file; do \
 	  rm -fv "$(DESTDIR)$(PREFIX)/$${file#./}"; done
-	cd "$(BUILD)/uninstall$(PREFIX)" && find . -mindepth 1 -depth -type d -path '*/veskal' | while read -r dir; do \
+	cd "$(BUILD)/uninstall$(PREFIX)" && find . -mindepth 2 -depth -type d ! -path ./share/man | while read -r dir; do \
 	  rmdir -v "$(DESTDIR)$(PREFIX)/$${dir#./}" 2>/dev/null || true; done
 	rm -rf $(BUILD)/uninstall
 
