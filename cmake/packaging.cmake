@@ -1,7 +1,7 @@
 # Installing the programs of VESKAL_PROGRAMS with their manual pages, bash
 # completions, license and changelog, and the packages CPack makes of them:
-# a .deb on Linux; on Windows a .zip with the .exe files, a README and the
-# license.
+# a .deb on Linux; on Windows a .zip with the .exe files, a README, the
+# license and the format page nm3(5) as text.
 #
 # The version comes from project() alone: it goes into the banner
 # (CMakeLists.txt), the manual pages' .TH lines, the package names and the
