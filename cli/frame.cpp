@@ -20,7 +20,7 @@ cli::OptionStyle optionStyle() {
 
 std::string bannerText() {
     return console::formatText("\n\n%s\n%s: %s\n\n", "NM3 atlas archive packer and unpacker", "Research version",
-                               "0.2.3");
+                               VESKAL_VERSION);
 }
 
 std::string usageText(std::string_view programPath, const char* usageFormat) {
