@@ -10,15 +10,12 @@
 namespace cli {
 
 // "unknown option %s\n" lines for the arguments a scan didn't know.
-std::string unknownOptionsText(const std::vector<std::string>& unknown);
+[[nodiscard]] std::string unknownOptionsText(const std::vector<std::string>& unknown);
 
-// Which arguments are options on this platform.
-cli::OptionStyle optionStyle();
-
-std::string bannerText();
+[[nodiscard]] std::string bannerText();
 
 // The usage line: `usageFormat` receives the file name and the extension of
 // `programPath` through its two leading "%s%s".
-std::string usageText(std::string_view programPath, const char* usageFormat);
+[[nodiscard]] std::string usageText(std::string_view programPath, const char* usageFormat);
 
 }  // namespace cli

@@ -4,14 +4,14 @@
 #include <new>
 
 #include "cli/frame.h"
+#include "cli/terminal.h"
 #include "fs/host_file_system.h"
-#include "platform/platform.h"
 
 namespace cli {
 
 template <typename Job>
 int run(const Program<Job>& program, const std::vector<std::string>& arguments, fs::FileSystem& files,
-        console::Transcript& transcript) {
+        cli::Transcript& transcript) {
     const std::vector<std::string> operands(arguments.begin() + std::min<std::size_t>(arguments.size(), 1),
                                             arguments.end());
     const CommandLine<Job> line = program.read(operands, optionStyle());
@@ -22,8 +22,8 @@ int run(const Program<Job>& program, const std::vector<std::string>& arguments, 
         transcript.say(usageText(arguments.empty() ? "" : arguments.front(), program.usage));
         return 1;
     }
-    platform::catchInterrupts(program.interrupted);
-    console::Outcome failed;
+    catchInterrupts(program.interrupted);
+    cli::Outcome failed;
     try {
         failed = program.work(*job, files, transcript);
     } catch (const std::bad_alloc&) {
@@ -38,7 +38,7 @@ int run(const Program<Job>& program, const std::vector<std::string>& arguments, 
 
 template <typename Job>
 int run(const Program<Job>& program, const std::vector<std::string>& arguments) {
-    return run(program, arguments, fs::hostFileSystem(), console::terminal());
+    return run(program, arguments, fs::hostFileSystem(), errorStream());
 }
 
 template int run(const Program<packer::Job>&, const std::vector<std::string>&);

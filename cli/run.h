@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "console/failure.h"
-#include "console/transcript.h"
+#include "cli/outcome.h"
+#include "cli/transcript.h"
 #include "fs/file_system.h"
 
 namespace cli {
@@ -19,7 +19,7 @@ struct Program {
     const char* usage;        // its usage format, taking the file name and extension
     const char* interrupted;  // what an interrupt says
     CommandLine<Job> (*read)(const std::vector<std::string>& arguments, OptionStyle style);
-    console::Outcome (*work)(const Job& job, fs::FileSystem& files, console::Transcript& transcript);
+    cli::Outcome (*work)(const Job& job, fs::FileSystem& files, cli::Transcript& transcript);
 };
 
 // Says the unknown options and the banner of `arguments` (the program's own
@@ -28,7 +28,7 @@ struct Program {
 // gives 1 for a failure, 0 for success.
 template <typename Job>
 [[nodiscard]] int run(const Program<Job>& program, const std::vector<std::string>& arguments, fs::FileSystem& files,
-                      console::Transcript& transcript);
+                      cli::Transcript& transcript);
 
 // The same on the machine's own file system and terminal.
 template <typename Job>

@@ -8,7 +8,7 @@ namespace fs {
 
 namespace {
 
-using Moved = fs::KernelCopy::Status;
+using Moved = fs::KernelCopy::Outcome;
 
 // Moves up to `size` bytes file to file inside the kernel. Stops early at the
 // source's end or when the kernel refuses (then `kernelCopy` is cleared and
@@ -18,7 +18,7 @@ void moveInKernel(fs::FileSystem& files, fs::File& source, fs::File& target, std
     for (std::uint64_t moved = 0; moved < size;) {
         const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(fs::kernelPiece, size - moved));
         const fs::KernelCopy step = files.copy(source, target, piece);
-        switch (step.status) {
+        switch (step.outcome) {
         case Moved::copied:
             moved += step.bytes;
             result.copied += step.bytes;
@@ -30,10 +30,10 @@ void moveInKernel(fs::FileSystem& files, fs::File& source, fs::File& target, std
             // Confirmed by a plain read, which the caller makes next.
             return;
         case Moved::readError:
-            result.status = CopyResult::Status::readError;
+            result.outcome = CopyResult::Outcome::readError;
             return;
         case Moved::writeError:
-            result.status = CopyResult::Status::writeError;
+            result.outcome = CopyResult::Outcome::writeError;
             return;
         }
     }
@@ -47,16 +47,16 @@ void copyApart(fs::File& source, std::uint64_t from, BlockWriter& target, std::u
     while (result.copied < limit) {
         const std::size_t shift = (from + result.copied + pageSize / 2) % pageSize;
         const auto want =
-            static_cast<std::size_t>(std::min<std::uint64_t>(BlockWriter::capacity - shift, limit - result.copied));
+            static_cast<std::size_t>(std::min<std::uint64_t>(target.blockSize() - shift, limit - result.copied));
         unsigned char* const piece = target.passage() + shift;
         const std::optional<std::size_t> got = source.readSome(piece, want);
         if (!got) {
-            result.status = CopyResult::Status::readError;
+            result.outcome = CopyResult::Outcome::readError;
             return;
         }
         if (*got == 0) return;
         if (!target.file().write(piece, *got)) {
-            result.status = CopyResult::Status::writeError;
+            result.outcome = CopyResult::Outcome::writeError;
             return;
         }
         target.passed(*got);
@@ -103,7 +103,7 @@ CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target,
     CopyResult result;
     if (expected > smallCopy) {
         if (!target.flush()) {
-            result.status = CopyResult::Status::writeError;
+            result.outcome = CopyResult::Outcome::writeError;
             return result;
         }
         if (landsJustAhead(from, target.position())) {
@@ -113,18 +113,18 @@ CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target,
         if (target.kernelCopy) {
             moveInKernel(target.files(), source, target.file(), limit, target.kernelCopy, result);
             target.passed(result.copied);
-            if (result.status != CopyResult::Status::complete) return result;
+            if (result.outcome != CopyResult::Outcome::complete) return result;
         }
     }
     while (result.copied < limit) {
         if (target.spareSize() == 0 && !target.flush()) {
-            result.status = CopyResult::Status::writeError;
+            result.outcome = CopyResult::Outcome::writeError;
             return result;
         }
         const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(target.spareSize(), limit - result.copied));
         const std::optional<std::size_t> got = source.readSome(target.spare(), want);
         if (!got) {
-            result.status = CopyResult::Status::readError;
+            result.outcome = CopyResult::Outcome::readError;
             return result;
         }
         if (*got == 0) break;
@@ -138,14 +138,14 @@ CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target,
 }
 
 bool BlockReader::fill(std::size_t size, std::size_t ahead) {
-    size = std::min(size, capacity);
+    size = std::min(size, blockSize());
     if (held() >= size) return true;
     if (begin_ > 0) {
         std::memmove(block_.data(), data(), held());
         end_ = held();
         begin_ = 0;
     }
-    const std::size_t want = std::min(std::max(size, ahead), capacity) - end_;
+    const std::size_t want = std::min(std::max(size, ahead), blockSize()) - end_;
     const std::optional<std::size_t> got = file_.read(block_.data() + end_, want);
     if (!got) return false;
     end_ += *got;
@@ -156,7 +156,7 @@ CopyResult copyBlocks(BlockReader& source, fs::File& target, std::uint64_t lengt
     CopyResult result;
     const auto write = [&](std::size_t size) {
         if (!target.write(source.data(), size)) {
-            result.status = CopyResult::Status::writeError;
+            result.outcome = CopyResult::Outcome::writeError;
             return false;
         }
         source.consume(size);
@@ -167,10 +167,10 @@ CopyResult copyBlocks(BlockReader& source, fs::File& target, std::uint64_t lengt
     if (source.kernelCopy) {
         moveInKernel(source.files(), source.file(), target, length - result.copied, source.kernelCopy, result);
     }
-    while (result.status == CopyResult::Status::complete && result.copied < length) {
-        const auto now = static_cast<std::size_t>(std::min<std::uint64_t>(BlockReader::capacity, length - result.copied));
+    while (result.outcome == CopyResult::Outcome::complete && result.copied < length) {
+        const auto now = static_cast<std::size_t>(std::min<std::uint64_t>(source.blockSize(), length - result.copied));
         if (!source.fill(now, now)) {
-            result.status = CopyResult::Status::readError;
+            result.outcome = CopyResult::Outcome::readError;
             break;
         }
         if (source.held() == 0) break;

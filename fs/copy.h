@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -10,11 +9,10 @@
 
 namespace fs {
 
-inline constexpr std::uint64_t noLimit = std::numeric_limits<std::uint64_t>::max();
-
+// How a block copy went: `copied` counts what reached the target.
 struct CopyResult {
-    enum class Status { complete, readError, writeError };
-    Status status = Status::complete;
+    enum class Outcome { complete, readError, writeError };
+    Outcome outcome = Outcome::complete;
     std::uint64_t copied = 0;
 };
 
@@ -48,24 +46,26 @@ private:
 // another land a little ahead of where they come from within a page, where
 // the processor's copy stalls on every byte (bench/README.md has the
 // figures).
-bool landsJustAhead(std::uint64_t from, std::uint64_t to);
+[[nodiscard]] bool landsJustAhead(std::uint64_t from, std::uint64_t to);
 
 // A file written in order from its current position through a buffer: small
 // pieces gather and reach the file in large writes, each byte written from
 // the same place in a page of the buffer as it takes in the file.
 class BlockWriter {
 public:
+    // The size of the programs' blocks.
     static constexpr std::size_t capacity = 1024 * 1024;
 
-    // `block`, of `capacity` bytes, is allocated by the caller, which can
-    // then have every buffer before it creates anything.
+    // `block`, a whole number of pages, is allocated by the caller, which
+    // can then have every buffer before it creates anything.
     BlockWriter(fs::FileSystem& files, fs::File& file, Block block)
         : files_(files), file_(file), block_(std::move(block)) {}
 
-    bool write(const void* data, std::size_t size);
+    [[nodiscard]] bool write(const void* data, std::size_t size);
     // Writes what has gathered, a part-filled block too; the file's position
     // is then the writer's.
-    bool flush();
+    [[nodiscard]] bool flush();
+    [[nodiscard]] std::size_t blockSize() const { return block_.size(); }
     fs::File& file() { return file_; }
     fs::FileSystem& files() { return files_; }
     // Where the next byte lands, counted from the file's position when the
@@ -107,23 +107,25 @@ private:
 // over an old one alike. Where that copy would land just ahead of its
 // source, the bytes pass through the writer's buffer placed half a page from
 // both ends instead. Smaller sources gather in the writer's buffer.
-CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit,
+[[nodiscard]] CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit,
                       std::uint64_t expected);
 
 // A file read in order from its current position through a buffer that
 // reads ahead as far as it is told.
 class BlockReader {
 public:
+    // The size of the programs' blocks.
     static constexpr std::size_t capacity = 1024 * 1024;
 
-    // `block`, of `capacity` bytes, is allocated by the caller.
+    // `block` is allocated by the caller.
     BlockReader(fs::FileSystem& files, fs::File& file, Block block)
         : files_(files), file_(file), block_(std::move(block)) {}
 
-    // Holds at least `size` bytes (at most capacity) at data(), reading up to
+    // Holds at least `size` bytes (at most a block) at data(), reading up to
     // `ahead` bytes in all when it has to read. Fewer are held only where the
     // file ends; false on a read error.
-    bool fill(std::size_t size, std::size_t ahead);
+    [[nodiscard]] bool fill(std::size_t size, std::size_t ahead);
+    [[nodiscard]] std::size_t blockSize() const { return block_.size(); }
     const unsigned char* data() const { return block_.data() + begin_; }
     std::size_t held() const { return end_ - begin_; }
     void consume(std::size_t size) { begin_ += size; }
@@ -146,6 +148,6 @@ private:
 // `target`: what the reader holds first, then file to file inside the kernel,
 // or through the reader's buffer where the kernel refuses. `copied` is short
 // of `length` only where the source ends.
-CopyResult copyBlocks(BlockReader& source, fs::File& target, std::uint64_t length);
+[[nodiscard]] CopyResult copyBlocks(BlockReader& source, fs::File& target, std::uint64_t length);
 
 }  // namespace fs

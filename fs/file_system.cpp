@@ -2,7 +2,7 @@
 
 namespace fs {
 
-Sameness sameFile(const Status& a, const Status& b) {
+Sameness sameFile(const FileInfo& a, const FileInfo& b) {
     if (a.kind == Kind::missing || b.kind == Kind::missing) return Sameness::different;
     if (a.id.numbered && b.id.numbered) {
         const bool same =

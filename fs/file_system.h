@@ -1,7 +1,8 @@
-// The file system under both programs, passed in: the packer and the
-// unpacker reach files only through these operations, so that the same
-// procedures run on the real disk, in memory, or with a failure planted at
-// any call.
+// The file system under every program, passed in: the programs reach files
+// only through these operations, so that the same procedures run on the
+// real disk, in memory, or with a failure planted at any call. One
+// implementation per platform calls the system (posix_file_system.cpp,
+// windows_file_system.cpp); the build picks it.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +20,9 @@ namespace fs {
 // Identifies a file whatever path reaches it: its device and its number
 // there. Some systems number files in 128 bits: then `inodeHigh` holds the
 // upper half. Where a file system can't be trusted to number its files,
-// `numbered` is false and `finalPath` holds the file's full path as the
-// system resolves it, links followed (empty when even that can't be had).
-// Identities are compared only through sameFile.
+// `numbered` is false; `finalPath` holds the file's full path as the system
+// resolves it, links followed, where the system gives one (empty when it
+// can't be had). Identities are compared only through sameFile.
 struct FileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -30,14 +31,15 @@ struct FileId {
     std::string finalPath;
 };
 
-// What a path names, links followed.
 enum class Kind { missing, directory, file, other };
 
-struct Status {
+// What a name leads to: its kind (`other` for a FIFO, a device or, not
+// followed, a symbolic link), its identity, size and number of names.
+struct FileInfo {
     Kind kind = Kind::missing;
     FileId id;
     std::uint64_t size = 0;
-    std::uint64_t links = 1;  // names the file has in the file system
+    std::uint64_t links = 1;
 };
 
 // Whether two files are one: `unsure` where the system can't tell, which
@@ -47,10 +49,10 @@ enum class Sameness { different, same, unsure };
 // Numbered files are the same when their numbers are. Others are the same
 // when their final paths are, and different when those differ and each file
 // has one name only; anything else can't be told. Nothing there is no file.
-[[nodiscard]] Sameness sameFile(const Status& a, const Status& b);
+[[nodiscard]] Sameness sameFile(const FileInfo& a, const FileInfo& b);
 
 // Whether the two may be one file.
-[[nodiscard]] inline bool maybeSame(const Status& a, const Status& b) {
+[[nodiscard]] inline bool maybeSame(const FileInfo& a, const FileInfo& b) {
     return sameFile(a, b) != Sameness::different;
 }
 
@@ -72,13 +74,16 @@ struct Entry {
 // The symbolic links that lead from a path to the file it names, followed
 // one by one through its last part; a path that is no link has none.
 struct LinkChain {
-    std::vector<Status> links;  // each link itself, not followed, in order
+    std::vector<FileInfo> links;  // each link itself, not followed, in order
     // Where the last link leads (the path itself when it is no link): the
     // file an open reaches, or creates when nothing is there.
     std::string target;
 };
 
-enum class Access { exists, read, readWrite };
+// Whether a path's last name is followed when it is a symbolic link.
+enum class Links { followed, notFollowed };
+
+enum class Access { read, readWrite };
 
 // What an open of a file to read asks of other runs: `shared`, that none
 // writes it meanwhile.
@@ -102,9 +107,17 @@ public:
     [[nodiscard]] virtual std::optional<std::uint64_t> seekEnd() = 0;
     // Sets the file's length, cutting or extending it; the position stays.
     [[nodiscard]] virtual bool truncate(std::uint64_t length) = 0;
-    [[nodiscard]] virtual std::optional<Status> status() = 0;
+    // What the open file is now.
+    [[nodiscard]] virtual std::optional<FileInfo> info() = 0;
     // Closes the file and reports whether everything written reached it.
     [[nodiscard]] virtual bool close() = 0;
+};
+
+// A file opened to be written as it is found: made new, or the file that
+// already had the name, for the caller to judge before it cuts it.
+struct Opened {
+    std::unique_ptr<File> file;  // null when it can't be had
+    bool made = false;           // made new, not found there
 };
 
 // How a copy inside the system went. `refused` means that no byte moved and
@@ -112,8 +125,8 @@ public:
 // buffer instead. Once bytes have left the source, a failure to place them
 // is a write error.
 struct KernelCopy {
-    enum class Status { copied, endOfFile, refused, readError, writeError };
-    Status status;
+    enum class Outcome { copied, endOfFile, refused, readError, writeError };
+    Outcome outcome;
     std::size_t bytes = 0;
 };
 
@@ -131,14 +144,12 @@ public:
     // The absolute form of `path`, relative paths taken from `workingDir`
     // (see lexicalFullPath); empty when it can't be formed.
     [[nodiscard]] virtual std::string fullPath(std::string_view path, std::string_view workingDir) = 0;
-    // What `path` names, links followed.
-    [[nodiscard]] virtual Status status(const std::string& path) = 0;
-    // What `path` itself names: a symbolic link is not followed (its kind is
-    // `other`), a mount point shows what is mounted there.
-    [[nodiscard]] virtual Status linkStatus(const std::string& path) = 0;
+    // What `path` names: through every link, or the last name itself (a
+    // mount point shows what is mounted there).
+    [[nodiscard]] virtual FileInfo info(const std::string& path, Links links = Links::followed) = 0;
     // The regular files behind the standard output and error streams, which
     // no run may write as a file of its own.
-    [[nodiscard]] virtual std::vector<Status> standardStreams() = 0;
+    [[nodiscard]] virtual std::vector<FileInfo> standardStreams() = 0;
     [[nodiscard]] virtual LinkChain followLinks(const std::string& path) = 0;
     [[nodiscard]] virtual bool access(const std::string& path, Access access) = 0;
     // Every entry of `dir` except "." and ".."; nullopt when it can't be
@@ -150,42 +161,27 @@ public:
     // opened. With Lock::shared the open fails while another run holds the
     // file to write it, and the file stays locked against writers while it
     // is open; where the system has no locks it opens unlocked.
-    [[nodiscard]] virtual std::unique_ptr<File> openRead(const std::string& path, Status* opened,
+    [[nodiscard]] virtual std::unique_ptr<File> openRead(const std::string& path, FileInfo* opened = nullptr,
                                                          Lock lock = Lock::none) = 0;
-    // Creates a regular file for reading and writing that must not exist
-    // yet, never through a link; `existed` tells a name already taken (a
-    // link that leads nowhere included) from any other failure.
-    [[nodiscard]] virtual std::unique_ptr<File> createNew(const std::string& path, bool& existed) = 0;
-    // Opens a name that exists, for writing, as it is: never through a
-    // symbolic link, and nothing is cut. Only a regular file opens.
-    [[nodiscard]] virtual std::unique_ptr<File> openExisting(const std::string& path) = 0;
-    // Cuts an existing file to 0 bytes by its path.
-    [[nodiscard]] virtual bool emptyFile(const std::string& path) = 0;
-    [[nodiscard]] virtual bool makeDir(const std::string& path) = 0;
-    // Deletes a name that is not a directory; a link goes as a link.
-    [[nodiscard]] virtual bool remove(const std::string& path) = 0;
-
-    // Moves up to `size` bytes from the current position of `source` to the
-    // current position of `target` inside the system, where it can.
-    [[nodiscard]] virtual KernelCopy copy(File& source, File& target, std::size_t size) = 0;
-
+    // Opens `path` to be written, never through a symbolic link: a new
+    // regular file where the name is free, else the regular file that has
+    // the name, as it is, with nothing cut.
+    [[nodiscard]] virtual Opened openToWrite(const std::string& path) = 0;
     // The archive a run writes, locked against every other run: created
     // when missing (links followed, a link that leads nowhere creating its
     // target), an existing file kept as it is to be written over in place;
     // the caller sets the final length. Fails, changing nothing, while
     // another run has the file open with a lock; where the system has no
-    // locks it opens unlocked. Where the process can be interrupted it is
-    // registered in the same step as the file an interrupt cuts to 0 bytes
-    // and deletes, and `madeThroughLink`, when given, as a file the
-    // interrupt deletes too. closeOutput closes it, after which an interrupt
-    // reaches it by its path; forgetOutput ends the registration once the
-    // run has deleted it itself, keepOutput once the run is complete and
-    // has said everything.
-    [[nodiscard]] virtual std::unique_ptr<File> createOutput(const std::string& path,
-                                                             const std::string* madeThroughLink) = 0;
-    [[nodiscard]] virtual bool closeOutput(File& output) = 0;
-    virtual void forgetOutput() = 0;
-    virtual void keepOutput() = 0;
+    // locks it opens unlocked.
+    [[nodiscard]] virtual std::unique_ptr<File> createOutput(const std::string& path) = 0;
+    // Cuts an existing file to 0 bytes by its path.
+    [[nodiscard]] virtual bool emptyFile(const std::string& path) = 0;
+    [[nodiscard]] virtual bool makeDir(const std::string& path) = 0;
+    // Deletes a name that is not a directory; a link goes as a link.
+    [[nodiscard]] virtual bool remove(const std::string& path) = 0;
+    // Moves up to `size` bytes from the current position of `source` to the
+    // current position of `target` inside the system, where it can.
+    [[nodiscard]] virtual KernelCopy copy(File& source, File& target, std::size_t size) = 0;
 };
 
 }  // namespace fs

@@ -1,17 +1,19 @@
-// The file system of the machine the program runs on.
+// The file system of the machine the program runs on, implemented once per
+// platform (posix_file_system.cpp, windows_file_system.cpp).
 #pragma once
 
-#include <memory>
+#include <cstdint>
 
 #include "fs/file_system.h"
-#include "platform/platform.h"
 
 namespace fs {
 
 // The one for the whole run.
-FileSystem& hostFileSystem();
+[[nodiscard]] FileSystem& hostFileSystem();
 
-// A file the platform layer opened, as one of the host file system's.
-std::unique_ptr<File> hostFile(platform::File file);
+// The system's own handle of a file the host file system opened (a
+// descriptor on POSIX, a HANDLE on Windows), for what must reach the file
+// from outside the run's flow (an interrupt); -1 for any other file.
+[[nodiscard]] std::intptr_t hostHandle(File& file);
 
 }  // namespace fs

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <map>
 #include <string>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -31,23 +32,22 @@ TEST(HostFileSystem, RefusesWhatItCannotDo) {
     EXPECT_EQ(files.openRead(dir / "missing", nullptr), nullptr);
     EXPECT_EQ(files.openRead(dir / "dangling", nullptr), nullptr);
     EXPECT_EQ(files.openRead(dir / "sub", nullptr), nullptr);
-    bool existed = false;
-    EXPECT_EQ(files.createNew(dir / "plain", existed), nullptr);
-    EXPECT_TRUE(existed);
-    EXPECT_EQ(files.createNew(dir / "dangling", existed), nullptr);
-    EXPECT_TRUE(existed);
-    EXPECT_EQ(files.createNew(dir / "sub/missing/new", existed), nullptr);
-    EXPECT_FALSE(existed);
-    // A taken name opens as it is, never through a link nor as anything but
-    // a regular file.
-    EXPECT_EQ(files.openExisting(dir / "dangling"), nullptr);
-    EXPECT_EQ(files.openExisting(dir / "sub"), nullptr);
-    EXPECT_EQ(files.openExisting(dir / "fifo"), nullptr);
+    // A name is opened to be written never through a link, and a taken one
+    // only as the regular file it is, nothing cut.
+    EXPECT_EQ(files.openToWrite(dir / "dangling").file, nullptr);
+    EXPECT_EQ(files.openToWrite(dir / "sub").file, nullptr);
+    EXPECT_EQ(files.openToWrite(dir / "fifo").file, nullptr);
+    EXPECT_EQ(files.openToWrite(dir / "sub/missing/new").file, nullptr);
     ASSERT_EQ(::symlink("plain", (dir / "link").c_str()), 0);
-    EXPECT_EQ(files.openExisting(dir / "link"), nullptr);
-    EXPECT_NE(files.openExisting(dir / "plain"), nullptr);
-    EXPECT_EQ(files.createOutput(dir / "sub", nullptr), nullptr);
-    EXPECT_EQ(files.createOutput(dir / "fifo", nullptr), nullptr);
+    EXPECT_EQ(files.openToWrite(dir / "link").file, nullptr);
+    const fs::Opened taken = files.openToWrite(dir / "plain");
+    EXPECT_NE(taken.file, nullptr);
+    EXPECT_FALSE(taken.made);
+    const fs::Opened made = files.openToWrite(dir / "new");
+    EXPECT_NE(made.file, nullptr);
+    EXPECT_TRUE(made.made);
+    EXPECT_EQ(files.createOutput(dir / "sub"), nullptr);
+    EXPECT_EQ(files.createOutput(dir / "fifo"), nullptr);
     EXPECT_FALSE(files.remove(dir / "sub"));
     EXPECT_FALSE(files.remove(dir / "missing"));
     EXPECT_FALSE(files.makeDir(dir / "sub"));
@@ -55,13 +55,45 @@ TEST(HostFileSystem, RefusesWhatItCannotDo) {
     EXPECT_EQ(files.list(dir / "plain"), std::nullopt);
     EXPECT_EQ(files.list(dir / "missing"), std::nullopt);
     EXPECT_FALSE(files.emptyFile(dir / "missing"));
-    EXPECT_EQ(files.status(dir / "dangling").kind, fs::Kind::missing);
-    EXPECT_EQ(files.linkStatus(dir / "dangling").kind, fs::Kind::other);
-    EXPECT_EQ(files.status(dir / "sub").kind, fs::Kind::directory);
-    EXPECT_EQ(files.linkStatus(dir / "link").kind, fs::Kind::other);
-    EXPECT_EQ(files.status(dir / "link").kind, fs::Kind::file);
-    EXPECT_EQ(files.status(dir / "link").links, 1u);
+    EXPECT_EQ(files.info(dir / "dangling").kind, fs::Kind::missing);
+    EXPECT_EQ(files.info(dir / "dangling", fs::Links::notFollowed).kind, fs::Kind::other);
+    EXPECT_EQ(files.info(dir / "sub").kind, fs::Kind::directory);
+    EXPECT_EQ(files.info(dir / "link", fs::Links::notFollowed).kind, fs::Kind::other);
+    EXPECT_EQ(files.info(dir / "link").kind, fs::Kind::file);
     EXPECT_EQ(testsupport::readFile(dir / "plain"), "abc");
+}
+
+// A file is the same by whatever name reaches it, and only then.
+TEST(HostFileSystem, IdentityFollowsLinksAndSeesThroughOtherNames) {
+    fs::FileSystem& files = fs::hostFileSystem();
+    testsupport::ScratchDir dir;
+    testsupport::writeFile(dir / "a", "x");
+    testsupport::writeFile(dir / "b", "x");
+    ASSERT_EQ(::link((dir / "a").c_str(), (dir / "hard").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "a").c_str(), (dir / "soft").c_str()), 0);
+    const fs::FileInfo a = files.info(dir / "a");
+    ASSERT_EQ(a.kind, fs::Kind::file);
+    EXPECT_EQ(a.links, 2u);
+    EXPECT_EQ(fs::sameFile(files.info(dir / "hard"), a), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(files.info(dir / "soft"), a), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(files.info(dir / "soft", fs::Links::notFollowed), a), fs::Sameness::different);
+    EXPECT_EQ(fs::sameFile(files.info(dir / "b"), a), fs::Sameness::different);
+    EXPECT_EQ(files.info(dir / "missing").kind, fs::Kind::missing);
+    EXPECT_EQ(fs::sameFile(*files.openRead(dir / "soft")->info(), a), fs::Sameness::same);
+}
+
+TEST(HostFileSystem, ListsDirectoriesAndLinksToThemAsDirectories) {
+    testsupport::ScratchDir dir;
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("sub", (dir / "tosub").c_str()), 0);
+    ASSERT_EQ(::symlink("nowhere", (dir / "dangling").c_str()), 0);
+    testsupport::writeFile(dir / "f", "");
+    const auto entries = fs::hostFileSystem().list(dir.path());
+    ASSERT_TRUE(entries);
+    std::map<std::string, bool> seen;
+    for (const auto& entry : *entries) seen[entry.name] = entry.isDirectory;
+    EXPECT_EQ(seen, (std::map<std::string, bool>{{"sub", true}, {"tosub", true}, {"dangling", false}, {"f", false}}));
+    EXPECT_FALSE(fs::hostFileSystem().list(dir / "f"));
 }
 
 // Another run's lock keeps the output from being opened and a reader from
@@ -77,19 +109,18 @@ TEST(HostFileSystem, LocksKeepOtherRunsOut) {
         ASSERT_GE(other, 0);
         ASSERT_EQ(::flock(other, LOCK_SH), 0);
         EXPECT_NE(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
-        EXPECT_EQ(files.createOutput(path, nullptr), nullptr);
+        EXPECT_EQ(files.createOutput(path), nullptr);
         ASSERT_EQ(::flock(other, LOCK_EX), 0);
         EXPECT_EQ(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
         EXPECT_NE(files.openRead(path, nullptr, fs::Lock::none), nullptr);
         ::close(other);
     }
     {
-        const std::unique_ptr<fs::File> output = files.createOutput(path, nullptr);
+        const std::unique_ptr<fs::File> output = files.createOutput(path);
         ASSERT_NE(output, nullptr);
         EXPECT_EQ(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
-        EXPECT_EQ(files.createOutput(path, nullptr), nullptr);
-        EXPECT_TRUE(files.closeOutput(*output));
-        files.forgetOutput();
+        EXPECT_EQ(files.createOutput(path), nullptr);
+        EXPECT_TRUE(output->close());
     }
     EXPECT_NE(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
     // Nothing was cut or written by any of it.
@@ -108,8 +139,7 @@ TEST(HostFileSystem, AWritePastTheSizeLimitFails) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
-        bool existed = false;
-        const std::unique_ptr<fs::File> file = fs::hostFileSystem().createNew(path, existed);
+        const std::unique_ptr<fs::File> file = fs::hostFileSystem().openToWrite(path).file;
         if (!file) ::_exit(3);
         const std::string block(4096, 'x');
         if (!file->write(block.data(), block.size())) ::_exit(4);

@@ -12,9 +12,9 @@
 #include "format/records.h"
 #include "cli/command_line.h"
 #include "fs/copy.h"
-#include "console/failure.h"
-#include "console/text.h"
-#include "console/transcript.h"
+#include "cli/outcome.h"
+#include "cli/text.h"
+#include "cli/transcript.h"
 #include "packer/atlas.h"
 #include "packer/messages.h"
 
@@ -22,9 +22,9 @@ namespace packer {
 
 namespace {
 
-using console::Failure;
-using console::formatText;
-using console::Outcome;
+using cli::Failure;
+using cli::formatText;
+using cli::Outcome;
 
 struct AtlasPaths {
     std::string workingDir;
@@ -56,9 +56,9 @@ constexpr MemberKind nm2Member{text::shortNm2Header, format::minNm2Version, text
 // byte 0 and its length set when the archive is complete.
 class PartialArchive {
 public:
-    PartialArchive(fs::FileSystem& files, console::Transcript& transcript, std::unique_ptr<fs::File> file,
-                   const std::string& path, std::optional<std::string> madeThroughLink)
-        : files_(files), transcript_(transcript), file_(std::move(file)), path_(path),
+    PartialArchive(fs::FileSystem& files, cli::Transcript& transcript, OutputGuard& guard,
+                   std::unique_ptr<fs::File> file, const std::string& path, std::optional<std::string> madeThroughLink)
+        : files_(files), transcript_(transcript), guard_(guard), file_(std::move(file)), path_(path),
           madeThroughLink_(std::move(madeThroughLink)) {}
     PartialArchive(const PartialArchive&) = delete;
     PartialArchive& operator=(const PartialArchive&) = delete;
@@ -74,7 +74,7 @@ public:
         // in which an interrupt would leave it behind.
         [[maybe_unused]] const bool removed = files_.remove(path_);
         if (madeThroughLink_) static_cast<void>(files_.remove(*madeThroughLink_));
-        files_.forgetOutput();
+        guard_.forget();
     }
 
     fs::File& file() { return *file_; }
@@ -83,16 +83,17 @@ public:
     // false when what was written didn't all reach the file.
     bool finish() {
         open_ = false;
-        if (!files_.closeOutput(*file_)) return false;
+        if (!guard_.close(*file_)) return false;
         transcript_.flush();
-        files_.keepOutput();
+        guard_.keep();
         finished_ = true;
         return true;
     }
 
 private:
     fs::FileSystem& files_;
-    console::Transcript& transcript_;
+    cli::Transcript& transcript_;
+    OutputGuard& guard_;
     std::unique_ptr<fs::File> file_;
     std::string path_;
     std::optional<std::string> madeThroughLink_;
@@ -118,7 +119,7 @@ struct Buffers {
 // The state of one packing run once the archive exists.
 struct Packing {
     fs::FileSystem& files;
-    console::Transcript& transcript;
+    cli::Transcript& transcript;
     PartialArchive& archive;
     const std::string& outFile;
     fs::BlockWriter out;
@@ -132,7 +133,7 @@ Failure tooLargeFailure(const std::string& path) { return Failure{formatText(tex
 
 struct OpenMember {
     std::unique_ptr<fs::File> file;
-    fs::Status info;
+    fs::FileInfo info;
 };
 
 std::variant<OpenMember, Failure> openMember(fs::FileSystem& files, const std::string& path) {
@@ -188,10 +189,10 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
         const std::uint64_t room = format::maxPayload - run.payload;
         const std::uint64_t expected = member.info.size - std::min<std::uint64_t>(member.info.size, *first);
         const fs::CopyResult copy = fs::copyBlocks(*member.file, *first, run.out, room + 1, expected);
-        if (copy.status == fs::CopyResult::Status::readError) {
+        if (copy.outcome == fs::CopyResult::Outcome::readError) {
             return Failure{formatText(text::readError, path.c_str())};
         }
-        if (copy.status == fs::CopyResult::Status::writeError) return writeFailure(run);
+        if (copy.outcome == fs::CopyResult::Outcome::writeError) return writeFailure(run);
         if (copy.copied > room) return tooLargeFailure(path);
         run.payload += copy.copied;
     }
@@ -201,7 +202,7 @@ Outcome packMember(Packing& run, OpenMember& member, const std::string& path, co
 }
 
 // `info` receives what the member was when it opened.
-Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind, fs::Status& info) {
+Outcome packMember(Packing& run, const std::string& path, const MemberKind& kind, fs::FileInfo& info) {
     std::variant<OpenMember, Failure> member = openMember(run.files, path);
     if (Failure* failed = std::get_if<Failure>(&member)) return std::move(*failed);
     info = std::get<OpenMember>(member).info;
@@ -235,14 +236,14 @@ bool sameName(std::string_view a, std::string_view b, fs::PathStyle style) {
 // Where a path that names nothing yet would be made: the folder the last
 // of its links leads into, and the name there.
 struct Destination {
-    fs::Status folder;
+    fs::FileInfo folder;
     std::string name;
 };
 
 Destination destinationOf(fs::FileSystem& files, const std::string& path) {
     const fs::PathStyle style = files.style();
     const fs::PathParts parts = fs::splitPath(files.followLinks(path).target, style);
-    return {files.status(parts.drive + parts.dir), parts.name + parts.ext};
+    return {files.info(parts.drive + parts.dir), parts.name + parts.ext};
 }
 
 // The input that the output path names, if it names one or may name one:
@@ -255,10 +256,10 @@ Destination destinationOf(fs::FileSystem& files, const std::string& path) {
 std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const AtlasPaths& paths,
                                               const std::vector<fs::Entry>& nm2Entries) {
     const fs::PathStyle style = files.style();
-    const fs::Status out = files.status(paths.outFile);
+    const fs::FileInfo out = files.info(paths.outFile);
     if (out.kind == fs::Kind::missing) {
         const Destination made = destinationOf(files, paths.outFile);
-        const fs::Status atlas = files.status(paths.atlasDir);
+        const fs::FileInfo atlas = files.info(paths.atlasDir);
         if (fs::maybeSame(made.folder, atlas) && matchesNm2(made.name)) {
             return fs::joinPath(paths.atlasDir, made.name, style);
         }
@@ -274,17 +275,17 @@ std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const Atlas
     }
     // The input surely named, else the first that may be.
     std::optional<std::string> unsure;
-    const auto named = [&](const std::string& path, const fs::Status& input) {
+    const auto named = [&](const std::string& path, const fs::FileInfo& input) {
         const fs::Sameness sameness = fs::sameFile(out, input);
         if (sameness == fs::Sameness::unsure && !unsure) unsure = path;
         return sameness == fs::Sameness::same;
     };
-    if (named(paths.indexFile, files.status(paths.indexFile))) return paths.indexFile;
-    if (named(paths.routeFile, files.status(paths.routeFile))) return paths.routeFile;
+    if (named(paths.indexFile, files.info(paths.indexFile))) return paths.indexFile;
+    if (named(paths.routeFile, files.info(paths.routeFile))) return paths.routeFile;
     for (const fs::Entry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
         const std::string path = fs::joinPath(paths.atlasDir, entry.name, style);
-        if (named(path, files.status(path))) return path;
+        if (named(path, files.info(path))) return path;
     }
     return unsure;
 }
@@ -292,8 +293,8 @@ std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const Atlas
 // Whether the output is a file behind the standard output or error stream,
 // which the run's own words would then be written into.
 bool outputIsAStream(fs::FileSystem& files, const std::string& outFile) {
-    const fs::Status out = files.status(outFile);
-    for (const fs::Status& stream : files.standardStreams()) {
+    const fs::FileInfo out = files.info(outFile);
+    for (const fs::FileInfo& stream : files.standardStreams()) {
         if (fs::maybeSame(out, stream)) return true;
     }
     return false;
@@ -305,8 +306,8 @@ bool outputIsAStream(fs::FileSystem& files, const std::string& outFile) {
 // them (the run fails on it).
 enum class Listed { member, packed, refused };
 
-Listed judge(const fs::Status& member, const fs::Status& index, const fs::Status& route,
-             const std::optional<fs::Status>& out) {
+Listed judge(const fs::FileInfo& member, const fs::FileInfo& index, const fs::FileInfo& route,
+             const std::optional<fs::FileInfo>& out) {
     if (out && fs::maybeSame(member, *out)) return Listed::refused;
     const fs::Sameness asIndex = fs::sameFile(member, index);
     const fs::Sameness asRoute = fs::sameFile(member, route);
@@ -329,20 +330,20 @@ Listed judge(const fs::Status& member, const fs::Status& index, const fs::Status
 // is written, so that whatever moment ends the run leaves the old file, a
 // file no reader takes (its header is still the provisional one), or the
 // complete archive.
-Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, const AtlasPaths& paths,
+Outcome writeArchive(fs::FileSystem& files, cli::Transcript& transcript, OutputGuard& guard, const AtlasPaths& paths,
                      const std::vector<fs::Entry>& nm2Entries) {
     Buffers buffers;
     // Through a link that leads nowhere the archive is a new file at the
     // link's end, which a failure or an interrupt removes too.
     std::optional<std::string> madeThroughLink;
-    if (files.status(paths.outFile).kind == fs::Kind::missing) {
+    if (files.info(paths.outFile).kind == fs::Kind::missing) {
         std::string target = files.followLinks(paths.outFile).target;
         if (target != paths.outFile) madeThroughLink = std::move(target);
     }
     std::unique_ptr<fs::File> created =
-        files.createOutput(paths.outFile, madeThroughLink ? &*madeThroughLink : nullptr);
+        guard.create(files, paths.outFile, madeThroughLink ? &*madeThroughLink : nullptr);
     if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
-    PartialArchive archive(files, transcript, std::move(created), paths.outFile, madeThroughLink);
+    PartialArchive archive(files, transcript, guard, std::move(created), paths.outFile, madeThroughLink);
     Packing run{files, transcript, archive, paths.outFile,
                 fs::BlockWriter(files, archive.file(), std::move(buffers.block)), buffers.first};
 
@@ -351,14 +352,14 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
 
     // The index and route file as they opened: a later look could fail, and
     // let the listing pack them again.
-    fs::Status index;
-    fs::Status route;
+    fs::FileInfo index;
+    fs::FileInfo route;
     if (Outcome failed = packMember(run, paths.indexFile, indexMember, index)) return failed;
     buffers.memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
     if (Outcome failed = packMember(run, paths.routeFile, routeMember, route)) return failed;
     buffers.memberStarts.push_back(static_cast<std::uint32_t>(run.payload));
 
-    const std::optional<fs::Status> out = archive.file().status();
+    const std::optional<fs::FileInfo> out = archive.file().info();
     for (const fs::Entry& entry : nm2Entries) {
         if (entry.isDirectory) continue;
         const std::string path = fs::joinPath(paths.atlasDir, entry.name, files.style());
@@ -393,7 +394,7 @@ Outcome writeArchive(fs::FileSystem& files, console::Transcript& transcript, con
 }
 
 // The whole run; `paths` are filled in as they are found.
-Outcome packAtlas(const packer::Job& job, fs::FileSystem& files, console::Transcript& transcript,
+Outcome packAtlas(const Job& job, fs::FileSystem& files, cli::Transcript& transcript, OutputGuard& guard,
                   AtlasPaths& paths) {
     const fs::PathStyle style = files.style();
     const std::optional<std::string> workingDir = files.currentDir();
@@ -422,14 +423,14 @@ Outcome packAtlas(const packer::Job& job, fs::FileSystem& files, console::Transc
     if (!outPlaced) paths.outFile = job.out;
 
     if (!atlasPlaced) return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
-    switch (files.status(paths.atlasDir).kind) {
+    switch (files.info(paths.atlasDir).kind) {
     case fs::Kind::directory:
         break;
     case fs::Kind::file:
     case fs::Kind::other:
         return Failure{formatText(text::notDirectory, paths.atlasDir.c_str())};
     case fs::Kind::missing:
-        if (!files.access(paths.atlasDir, fs::Access::exists) || !files.access(paths.atlasDir, fs::Access::readWrite)) {
+        if (!files.access(paths.atlasDir, fs::Access::readWrite)) {
             return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
         }
         break;
@@ -461,15 +462,15 @@ Outcome packAtlas(const packer::Job& job, fs::FileSystem& files, console::Transc
     }
     if (outputIsAStream(files, paths.outFile)) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
 
-    return writeArchive(files, transcript, paths, *nm2Entries);
+    return writeArchive(files, transcript, guard, paths, *nm2Entries);
 }
 
 }  // namespace
 
-Outcome pack(const packer::Job& job, fs::FileSystem& files, console::Transcript& transcript) {
+Outcome pack(const Job& job, fs::FileSystem& files, cli::Transcript& transcript, OutputGuard& guard) {
     AtlasPaths paths;
     try {
-        return packAtlas(job, files, transcript, paths);
+        return packAtlas(job, files, transcript, guard, paths);
     } catch (const std::bad_alloc&) {
         // The archive, if it was made, is gone already with the run's state.
         const std::string& outFile = paths.outFile.empty() ? job.out : paths.outFile;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 
+#include "testing/recording_guard.h"
 #include "testing/text_transcript.h"
 #include "packer/pack.h"
 #include "testing/archives.h"
@@ -34,8 +35,9 @@ struct PackRun {
 
 PackRun packOn(fs::FileSystem& files) {
     testsupport::TextTranscript transcript;
-    const console::Outcome failed =
-        packer::pack(packer::Job{"atlas.nti", "route.nm2", out, std::string("atlas")}, files, transcript);
+    testsupport::RecordingGuard guard;
+    const cli::Outcome failed =
+        packer::pack(packer::Job{"atlas.nti", "route.nm2", out, std::string("atlas")}, files, transcript, guard);
     return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
 }
 

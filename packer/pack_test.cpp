@@ -1,5 +1,6 @@
 // The packer's procedure run in memory, row by row: what it says, how it
 // ends, and every file it leaves.
+#include "testing/recording_guard.h"
 #include "testing/text_transcript.h"
 #include "packer/pack.h"
 #include "cli/command_line.h"
@@ -64,7 +65,8 @@ void expectRun(const Row& row) {
     const packer::Job* job = std::get_if<packer::Job>(&line.action);
     ASSERT_NE(job, nullptr);
     testsupport::TextTranscript transcript;
-    const console::Outcome failed = packer::pack(*job, files, transcript);
+    testsupport::RecordingGuard guard;
+    const cli::Outcome failed = packer::pack(*job, files, transcript, guard);
     EXPECT_EQ(transcript.text() + (failed ? failed->message : ""), row.said);
     EXPECT_EQ(failed ? 1 : 0, row.status);
     EXPECT_EQ(testsupport::differences(files.snapshot(), testsupport::applied(before, row.changes)), "");

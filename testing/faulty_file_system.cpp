@@ -78,23 +78,18 @@ public:
         if (log_->fails(CallKind::seek, "seekEnd", path_)) return std::nullopt;
         return inner_->seekEnd();
     }
-    std::optional<fs::Status> status() override {
-        if (log_->fails(CallKind::status, "fileStatus", path_)) return std::nullopt;
-        return inner_->status();
+    std::optional<fs::FileInfo> info() override {
+        if (log_->fails(CallKind::status, "fileInfo", path_)) return std::nullopt;
+        return inner_->info();
     }
     bool close() override {
-        return closeWith([](fs::File& inner) { return inner.close(); });
-    }
-    // Closes the wrapped file with `closing`, failing as planned.
-    template <typename Closing>
-    bool closeWith(Closing closing) {
         closed_ = true;
         if (log_->fails(CallKind::close, "close", path_)) {
             // As on Linux: the file is closed, yet the close reports an error.
-            static_cast<void>(closing(*inner_));
+            static_cast<void>(inner_->close());
             return false;
         }
-        return closing(*inner_);
+        return inner_->close();
     }
     const std::string& path() const { return path_; }
 
@@ -124,18 +119,13 @@ std::optional<std::string> FaultyFileSystem::currentDir() {
     return inner().currentDir();
 }
 
-fs::Status FaultyFileSystem::status(const std::string& path) {
+fs::FileInfo FaultyFileSystem::info(const std::string& path, fs::Links links) {
     // A path that can't be looked at shows as nothing there.
-    if (log_->fails(CallKind::status, "status", path)) return {};
-    return inner().status(path);
+    if (log_->fails(CallKind::status, "info", path)) return {};
+    return inner().info(path, links);
 }
 
-fs::Status FaultyFileSystem::linkStatus(const std::string& path) {
-    if (log_->fails(CallKind::status, "linkStatus", path)) return {};
-    return inner().linkStatus(path);
-}
-
-std::vector<fs::Status> FaultyFileSystem::standardStreams() {
+std::vector<fs::FileInfo> FaultyFileSystem::standardStreams() {
     // Streams that can't be looked at show as no files.
     if (log_->fails(CallKind::status, "standardStreams", "")) return {};
     return inner().standardStreams();
@@ -157,22 +147,17 @@ std::optional<std::vector<fs::Entry>> FaultyFileSystem::list(const std::string& 
     return inner().list(dir);
 }
 
-std::unique_ptr<fs::File> FaultyFileSystem::openRead(const std::string& path, fs::Status* opened, fs::Lock lock) {
+std::unique_ptr<fs::File> FaultyFileSystem::openRead(const std::string& path, fs::FileInfo* opened, fs::Lock lock) {
     if (log_->fails(CallKind::open, "openRead", path)) return nullptr;
     return wrapped(inner().openRead(path, opened, lock), path);
 }
 
-std::unique_ptr<fs::File> FaultyFileSystem::createNew(const std::string& path, bool& existed) {
-    existed = false;
-    if (log_->fails(CallKind::create, "createNew", path)) return nullptr;
-    std::unique_ptr<fs::File> file = inner().createNew(path, existed);
-    if (!log_->changed(file != nullptr, "createNew", path)) return nullptr;
-    return wrapped(std::move(file), path);
-}
-
-std::unique_ptr<fs::File> FaultyFileSystem::openExisting(const std::string& path) {
-    if (log_->fails(CallKind::open, "openExisting", path)) return nullptr;
-    return wrapped(inner().openExisting(path), path);
+fs::Opened FaultyFileSystem::openToWrite(const std::string& path) {
+    if (log_->fails(CallKind::create, "openToWrite", path)) return {};
+    fs::Opened opened = inner().openToWrite(path);
+    if (opened.made) log_->changed(true, "openToWrite", path);
+    opened.file = wrapped(std::move(opened.file), path);
+    return opened;
 }
 
 bool FaultyFileSystem::emptyFile(const std::string& path) {
@@ -193,23 +178,18 @@ bool FaultyFileSystem::remove(const std::string& path) {
 fs::KernelCopy FaultyFileSystem::copy(fs::File& source, fs::File& target, std::size_t size) {
     auto& from = static_cast<FaultyFile&>(source);
     auto& to = static_cast<FaultyFile&>(target);
-    if (log_->fails(CallKind::read, "copy", from.path())) return {fs::KernelCopy::Status::readError, 0};
-    if (log_->fails(CallKind::write, "copy", to.path())) return {fs::KernelCopy::Status::writeError, 0};
+    if (log_->fails(CallKind::read, "copy", from.path())) return {fs::KernelCopy::Outcome::readError, 0};
+    if (log_->fails(CallKind::write, "copy", to.path())) return {fs::KernelCopy::Outcome::writeError, 0};
     const fs::KernelCopy done = inner().copy(from.inner(), to.inner(), size);
-    log_->changed(done.status == fs::KernelCopy::Status::copied, "copy", to.path());
+    log_->changed(done.outcome == fs::KernelCopy::Outcome::copied, "copy", to.path());
     return done;
 }
 
-std::unique_ptr<fs::File> FaultyFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
+std::unique_ptr<fs::File> FaultyFileSystem::createOutput(const std::string& path) {
     if (log_->fails(CallKind::create, "createOutput", path)) return nullptr;
-    std::unique_ptr<fs::File> file = inner().createOutput(path, madeThroughLink);
+    std::unique_ptr<fs::File> file = inner().createOutput(path);
     if (!log_->changed(file != nullptr, "createOutput", path)) return nullptr;
     return wrapped(std::move(file), path);
-}
-
-bool FaultyFileSystem::closeOutput(fs::File& output) {
-    auto& file = static_cast<FaultyFile&>(output);
-    return file.closeWith([&](fs::File& inner) { return this->inner().closeOutput(inner); });
 }
 
 void FaultyFileSystem::beforeEveryCall(std::function<void()> observer) { log_->observer = std::move(observer); }

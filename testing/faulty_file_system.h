@@ -15,14 +15,13 @@
 
 namespace testsupport {
 
-// open: openRead and openExisting; create: createNew, createOutput and
-// makeDir; read: read and readSome; write: write, truncate and emptyFile;
-// seek: seek and seekEnd; close: close and closeOutput (the file is closed
-// nonetheless); list; remove; status: status, linkStatus, standardStreams,
-// followLinks, access, currentDir and an open file's status. Calls on the
-// files handed out count too; a copy inside the system counts as a read of
-// its source and a write of its target. Every other operation reaches the
-// wrapped file system unchanged.
+// open: openRead; create: openToWrite, createOutput and makeDir; read: read
+// and readSome; write: write, truncate and emptyFile; seek: seek and
+// seekEnd; close: close (the file is closed nonetheless); list; remove;
+// status: info, standardStreams, followLinks, access, currentDir and an
+// open file's info. Calls on the files handed out count too; a copy inside
+// the system counts as a read of its source and a write of its target.
+// Every other operation reaches the wrapped file system unchanged.
 enum class CallKind { open, create, read, write, seek, close, list, remove, status };
 
 std::string_view nameOf(CallKind kind);
@@ -38,23 +37,19 @@ public:
     FaultyFileSystem& operator=(const FaultyFileSystem&) = delete;
 
     [[nodiscard]] std::optional<std::string> currentDir() override;
-    [[nodiscard]] fs::Status status(const std::string& path) override;
-    [[nodiscard]] fs::Status linkStatus(const std::string& path) override;
-    [[nodiscard]] std::vector<fs::Status> standardStreams() override;
+    [[nodiscard]] fs::FileInfo info(const std::string& path, fs::Links links = fs::Links::followed) override;
+    [[nodiscard]] std::vector<fs::FileInfo> standardStreams() override;
     [[nodiscard]] fs::LinkChain followLinks(const std::string& path) override;
     [[nodiscard]] bool access(const std::string& path, fs::Access access) override;
     [[nodiscard]] std::optional<std::vector<fs::Entry>> list(const std::string& dir) override;
-    [[nodiscard]] std::unique_ptr<fs::File> openRead(const std::string& path, fs::Status* opened,
-                                                 fs::Lock lock = fs::Lock::none) override;
-    [[nodiscard]] std::unique_ptr<fs::File> createNew(const std::string& path, bool& existed) override;
-    [[nodiscard]] std::unique_ptr<fs::File> openExisting(const std::string& path) override;
+    [[nodiscard]] std::unique_ptr<fs::File> openRead(const std::string& path, fs::FileInfo* opened = nullptr,
+                                                     fs::Lock lock = fs::Lock::none) override;
+    [[nodiscard]] fs::Opened openToWrite(const std::string& path) override;
     [[nodiscard]] bool emptyFile(const std::string& path) override;
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
     [[nodiscard]] fs::KernelCopy copy(fs::File& source, fs::File& target, std::size_t size) override;
-    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path,
-                                                     const std::string* madeThroughLink) override;
-    [[nodiscard]] bool closeOutput(fs::File& output) override;
+    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path) override;
 
     // Runs `observer` before every call of any kind, to see the files as a
     // run ended right there would leave them.
@@ -66,7 +61,8 @@ public:
     // nullopt while none has failed.
     [[nodiscard]] const std::optional<std::string>& fault() const;
     // Every change that succeeded after the failure, as "call path":
-    // createNew, createOutput, makeDir, write, truncate, emptyFile, remove.
+    // openToWrite (a file made), createOutput, makeDir, write, truncate,
+    // emptyFile, remove, copy.
     [[nodiscard]] const std::vector<std::string>& changesAfterFault() const;
 
 private:

@@ -15,17 +15,16 @@ void readCopyAndRemove(fs::FileSystem& fs) {
     if (const std::unique_ptr<fs::File> in = fs.openRead("/in", nullptr)) {
         static_cast<void>(in->read(buffer, 1));
         static_cast<void>(in->readSome(buffer, 1));
-        static_cast<void>(in->status());
+        static_cast<void>(in->info());
         static_cast<void>(in->close());
     }
-    static_cast<void>(fs.status("/in"));
+    static_cast<void>(fs.info("/in"));
     static_cast<void>(fs.followLinks("/in"));
     static_cast<void>(fs.access("/in", fs::Access::read));
     static_cast<void>(fs.currentDir());
     static_cast<void>(fs.list("/"));
     static_cast<void>(fs.makeDir("/out"));
-    bool existed = false;
-    if (const std::unique_ptr<fs::File> out = fs.createNew("/out/a", existed)) {
+    if (const std::unique_ptr<fs::File> out = fs.openToWrite("/out/a").file) {
         static_cast<void>(out->truncate(0));
         static_cast<void>(out->write("abc", 3));
         static_cast<void>(out->seek(1));
@@ -56,18 +55,18 @@ TEST(FaultyFileSystem, FailsTheNthCallOfAKindAndRecordsWhatChangedAfter) {
         const char* after;
         const char* tree;
     };
-    const char* const everything = "makeDir /out|createNew /out/a|truncate /out/a|write /out/a|remove /in";
+    const char* const everything = "makeDir /out|openToWrite /out/a|truncate /out/a|write /out/a|remove /in";
     const char* const copied = "/out=<dir> /out/a=abc";
     const Row rows[] = {
         {CallKind::open, 1, 1, "open openRead /in", everything, copied},
         {CallKind::read, 2, 2, "read readSome /in", everything, copied},
-        {CallKind::status, 1, 5, "status fileStatus /in", everything, copied},
+        {CallKind::status, 1, 5, "status fileInfo /in", everything, copied},
         {CallKind::status, 3, 5, "status followLinks /in", everything, copied},
         {CallKind::status, 5, 5, "status currentDir", everything, copied},
         {CallKind::list, 1, 1, "list list /", everything, copied},
         {CallKind::close, 1, 2, "close close /in", everything, copied},
         {CallKind::create, 1, 2, "create makeDir /out", "remove /in", ""},
-        {CallKind::create, 2, 2, "create createNew /out/a", "remove /in", "/out=<dir>"},
+        {CallKind::create, 2, 2, "create openToWrite /out/a", "remove /in", "/out=<dir>"},
         {CallKind::write, 2, 2, "write write /out/a", "remove /in", "/out=<dir> /out/a="},
         {CallKind::seek, 1, 2, "seek seek /out/a", "remove /in", copied},
         {CallKind::close, 2, 2, "close close /out/a", "remove /in", copied},

@@ -1,7 +1,7 @@
 // A file system that hands every operation to another one: decorators
 // derive from it and change only what they are about, so that nothing the
-// wrapped file system does (exclusive creation, locks, the kernel copy, the
-// output's registration) is lost under them.
+// wrapped file system does (exclusive creation, locks, the kernel copy) is
+// lost under them.
 #pragma once
 
 #include "fs/file_system.h"
@@ -17,31 +17,22 @@ public:
     std::string fullPath(std::string_view path, std::string_view workingDir) override {
         return inner_.fullPath(path, workingDir);
     }
-    fs::Status status(const std::string& path) override { return inner_.status(path); }
-    fs::Status linkStatus(const std::string& path) override { return inner_.linkStatus(path); }
-    std::vector<fs::Status> standardStreams() override { return inner_.standardStreams(); }
+    fs::FileInfo info(const std::string& path, fs::Links links) override { return inner_.info(path, links); }
+    std::vector<fs::FileInfo> standardStreams() override { return inner_.standardStreams(); }
     fs::LinkChain followLinks(const std::string& path) override { return inner_.followLinks(path); }
     bool access(const std::string& path, fs::Access access) override { return inner_.access(path, access); }
     std::optional<std::vector<fs::Entry>> list(const std::string& dir) override { return inner_.list(dir); }
-    std::unique_ptr<fs::File> openRead(const std::string& path, fs::Status* opened, fs::Lock lock) override {
+    std::unique_ptr<fs::File> openRead(const std::string& path, fs::FileInfo* opened, fs::Lock lock) override {
         return inner_.openRead(path, opened, lock);
     }
-    std::unique_ptr<fs::File> createNew(const std::string& path, bool& existed) override {
-        return inner_.createNew(path, existed);
-    }
-    std::unique_ptr<fs::File> openExisting(const std::string& path) override { return inner_.openExisting(path); }
+    fs::Opened openToWrite(const std::string& path) override { return inner_.openToWrite(path); }
     bool emptyFile(const std::string& path) override { return inner_.emptyFile(path); }
     bool makeDir(const std::string& path) override { return inner_.makeDir(path); }
     bool remove(const std::string& path) override { return inner_.remove(path); }
     fs::KernelCopy copy(fs::File& source, fs::File& target, std::size_t size) override {
         return inner_.copy(source, target, size);
     }
-    std::unique_ptr<fs::File> createOutput(const std::string& path, const std::string* madeThroughLink) override {
-        return inner_.createOutput(path, madeThroughLink);
-    }
-    bool closeOutput(fs::File& output) override { return inner_.closeOutput(output); }
-    void forgetOutput() override { inner_.forgetOutput(); }
-    void keepOutput() override { inner_.keepOutput(); }
+    std::unique_ptr<fs::File> createOutput(const std::string& path) override { return inner_.createOutput(path); }
 
 protected:
     fs::FileSystem& inner() { return inner_; }

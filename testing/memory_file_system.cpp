@@ -40,7 +40,6 @@ struct MemoryTree {
     // The standard output and error streams, where they are files.
     std::array<std::shared_ptr<MemoryNode>, 2> streams;
     std::array<std::string, 2> streamPaths;
-    std::vector<std::string> registered;
     // Shared with the open files, which may outlive the tree.
     std::shared_ptr<std::size_t> openFiles = std::make_shared<std::size_t>(0);
 };
@@ -181,8 +180,8 @@ std::string finalPathOf(const MemoryTree& tree, const Found& found) {
     return pathOf(tree, *found.dir) + "/" + found.name;
 }
 
-fs::Status statusOf(const MemoryTree& tree, const MemoryNode& node, const std::string& finalPath) {
-    fs::Status status;
+fs::FileInfo statusOf(const MemoryTree& tree, const MemoryNode& node, const std::string& finalPath) {
+    fs::FileInfo status;
     status.id.device = node.device;
     status.id.inode = node.inode;
     // As on a system that can't trust every volume's numbers: every file
@@ -211,14 +210,14 @@ fs::Status statusOf(const MemoryTree& tree, const MemoryNode& node, const std::s
     return status;
 }
 
-fs::Status statusOf(const MemoryTree& tree, const Found& found) {
+fs::FileInfo statusOf(const MemoryTree& tree, const Found& found) {
     if (!found.ok || found.node == nullptr) return {};
     return statusOf(tree, *found.node, finalPathOf(tree, found));
 }
 
 class MemoryFile : public fs::File {
 public:
-    MemoryFile(std::shared_ptr<MemoryNode> node, bool writable, fs::Status opened,
+    MemoryFile(std::shared_ptr<MemoryNode> node, bool writable, fs::FileInfo opened,
                std::shared_ptr<std::size_t> openFiles)
         : node_(std::move(node)), writable_(writable), opened_(std::move(opened)),
           openFiles_(std::move(openFiles)) {
@@ -265,9 +264,9 @@ public:
         node_->bytes.resize(length, '\0');
         return true;
     }
-    std::optional<fs::Status> status() override {
+    std::optional<fs::FileInfo> info() override {
         if (!node_) return std::nullopt;
-        fs::Status now = opened_;
+        fs::FileInfo now = opened_;
         now.size = node_->bytes.size();
         now.links = node_->names;
         return now;
@@ -282,7 +281,7 @@ public:
 private:
     std::shared_ptr<MemoryNode> node_;  // null once closed
     bool writable_;
-    fs::Status opened_;  // what the file was when it opened
+    fs::FileInfo opened_;  // what the file was when it opened
     std::shared_ptr<std::size_t> openFiles_;
     std::uint64_t position_ = 0;
 };
@@ -328,12 +327,12 @@ std::string MemoryFileSystem::fullPath(std::string_view path, std::string_view w
     return fs::lexicalFullPath(path, workingDir, style());
 }
 
-fs::Status MemoryFileSystem::status(const std::string& path) { return statusOf(*tree_, walk(*tree_, path, true)); }
+fs::FileInfo MemoryFileSystem::info(const std::string& path, fs::Links links) {
+    return statusOf(*tree_, walk(*tree_, path, links == fs::Links::followed));
+}
 
-fs::Status MemoryFileSystem::linkStatus(const std::string& path) { return statusOf(*tree_, walk(*tree_, path, false)); }
-
-std::vector<fs::Status> MemoryFileSystem::standardStreams() {
-    std::vector<fs::Status> streams;
+std::vector<fs::FileInfo> MemoryFileSystem::standardStreams() {
+    std::vector<fs::FileInfo> streams;
     for (std::size_t k = 0; k < tree_->streams.size(); ++k) {
         const std::shared_ptr<MemoryNode>& node = tree_->streams[k];
         if (node && node->type == NodeType::file) streams.push_back(statusOf(*tree_, *node, tree_->streamPaths[k]));
@@ -353,7 +352,7 @@ fs::LinkChain MemoryFileSystem::followLinks(const std::string& path) {
     return chain;
 }
 
-bool MemoryFileSystem::access(const std::string& path, fs::Access) { return status(path).kind != fs::Kind::missing; }
+bool MemoryFileSystem::access(const std::string& path, fs::Access) { return info(path).kind != fs::Kind::missing; }
 
 std::optional<std::vector<fs::Entry>> MemoryFileSystem::list(const std::string& dir) {
     const Found found = walk(*tree_, dir, true);
@@ -376,11 +375,11 @@ std::optional<std::vector<fs::Entry>> MemoryFileSystem::list(const std::string& 
     return entries;
 }
 
-std::unique_ptr<fs::File> MemoryFileSystem::openRead(const std::string& path, fs::Status* opened, fs::Lock lock) {
+std::unique_ptr<fs::File> MemoryFileSystem::openRead(const std::string& path, fs::FileInfo* opened, fs::Lock lock) {
     const Found found = walk(*tree_, path, true);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::file) return nullptr;
     if (lock == fs::Lock::shared && found.node->lockedElsewhere == HeldLock::exclusive) return nullptr;
-    const fs::Status status = statusOf(*tree_, found);
+    const fs::FileInfo status = statusOf(*tree_, found);
     if (opened != nullptr) *opened = status;
     return std::make_unique<MemoryFile>(found.owned(), false, status, tree_->openFiles);
 }
@@ -399,21 +398,17 @@ std::unique_ptr<fs::File> MemoryFileSystem::create(const std::string& path) {
     return std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles);
 }
 
-std::unique_ptr<fs::File> MemoryFileSystem::createNew(const std::string& path, bool& existed) {
+fs::Opened MemoryFileSystem::openToWrite(const std::string& path) {
     const Found found = walk(*tree_, path, false);
-    existed = found.ok && found.node != nullptr;
-    if (!found.ok || found.node != nullptr || found.trailingSlash || found.dir == nullptr) return nullptr;
+    if (!found.ok || found.dir == nullptr) return {};
+    if (found.node != nullptr) {
+        if (found.node->type != NodeType::file) return {};
+        return {std::make_unique<MemoryFile>(found.owned(), true, statusOf(*tree_, found), tree_->openFiles), false};
+    }
+    if (found.trailingSlash) return {};
     addEntry(*found.dir, found.name, newNode(*tree_, NodeType::file));
     const Found made = walk(*tree_, path, false);
-    return std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles);
-}
-
-std::unique_ptr<fs::File> MemoryFileSystem::openExisting(const std::string& path) {
-    const Found found = walk(*tree_, path, false);
-    if (!found.ok || found.node == nullptr || found.node->type != NodeType::file || found.dir == nullptr) {
-        return nullptr;
-    }
-    return std::make_unique<MemoryFile>(found.owned(), true, statusOf(*tree_, found), tree_->openFiles);
+    return {std::make_unique<MemoryFile>(made.owned(), true, statusOf(*tree_, made), tree_->openFiles), true};
 }
 
 bool MemoryFileSystem::emptyFile(const std::string& path) {
@@ -441,13 +436,11 @@ bool MemoryFileSystem::remove(const std::string& path) {
     return true;
 }
 
-fs::KernelCopy MemoryFileSystem::copy(fs::File&, fs::File&, std::size_t) { return {fs::KernelCopy::Status::refused, 0}; }
+fs::KernelCopy MemoryFileSystem::copy(fs::File&, fs::File&, std::size_t) { return {fs::KernelCopy::Outcome::refused, 0}; }
 
-std::unique_ptr<fs::File> MemoryFileSystem::createOutput(const std::string& path, const std::string* madeThroughLink) {
+std::unique_ptr<fs::File> MemoryFileSystem::createOutput(const std::string& path) {
     // Everything is had before the tree changes, so that an allocation that
     // fails leaves no file behind.
-    std::vector<std::string> registration{path};
-    if (madeThroughLink != nullptr) registration.push_back(*madeThroughLink);
     const Found found = walk(*tree_, path, true);
     if (!found.ok) return nullptr;
     std::shared_ptr<MemoryNode> node;
@@ -461,15 +454,8 @@ std::unique_ptr<fs::File> MemoryFileSystem::createOutput(const std::string& path
     const std::string finalPath = finalPathOf(*tree_, found);
     auto file = std::make_unique<MemoryFile>(node, true, statusOf(*tree_, *node, finalPath), tree_->openFiles);
     if (found.node == nullptr) addEntry(*found.dir, found.name, node);
-    tree_->registered.swap(registration);
     return file;
 }
-
-bool MemoryFileSystem::closeOutput(fs::File& output) { return output.close(); }
-
-void MemoryFileSystem::forgetOutput() { tree_->registered.clear(); }
-
-void MemoryFileSystem::keepOutput() { tree_->registered.clear(); }
 
 void MemoryFileSystem::setCurrentDir(std::string path) { tree_->currentDir = std::move(path); }
 
@@ -477,7 +463,7 @@ void MemoryFileSystem::addDir(const std::string& path) {
     std::string prefix = path.starts_with('/') ? "/" : "";
     for (const std::string& part : partsOf(path)) {
         prefix += part;
-        const fs::Kind kind = status(prefix).kind;
+        const fs::Kind kind = info(prefix).kind;
         if (kind == fs::Kind::missing && !makeDir(prefix)) throw std::invalid_argument("addDir: " + prefix);
         if (kind != fs::Kind::missing && kind != fs::Kind::directory) throw std::invalid_argument("addDir: " + prefix);
         prefix += '/';
@@ -574,6 +560,5 @@ std::map<std::string, std::string> MemoryFileSystem::snapshot() const {
 
 std::size_t MemoryFileSystem::openFiles() const { return *tree_->openFiles; }
 
-std::vector<std::string> MemoryFileSystem::registeredOutput() const { return tree_->registered; }
 
 }  // namespace testsupport

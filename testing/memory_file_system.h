@@ -36,26 +36,20 @@ public:
     [[nodiscard]] fs::PathStyle style() const override;
     [[nodiscard]] std::optional<std::string> currentDir() override;
     [[nodiscard]] std::string fullPath(std::string_view path, std::string_view workingDir) override;
-    [[nodiscard]] fs::Status status(const std::string& path) override;
-    [[nodiscard]] fs::Status linkStatus(const std::string& path) override;
-    [[nodiscard]] std::vector<fs::Status> standardStreams() override;
+    [[nodiscard]] fs::FileInfo info(const std::string& path, fs::Links links = fs::Links::followed) override;
+    [[nodiscard]] std::vector<fs::FileInfo> standardStreams() override;
     [[nodiscard]] fs::LinkChain followLinks(const std::string& path) override;
     [[nodiscard]] bool access(const std::string& path, fs::Access access) override;
     // Entries come sorted by name.
     [[nodiscard]] std::optional<std::vector<fs::Entry>> list(const std::string& dir) override;
-    [[nodiscard]] std::unique_ptr<fs::File> openRead(const std::string& path, fs::Status* opened,
-                                                 fs::Lock lock = fs::Lock::none) override;
-    [[nodiscard]] std::unique_ptr<fs::File> createNew(const std::string& path, bool& existed) override;
-    [[nodiscard]] std::unique_ptr<fs::File> openExisting(const std::string& path) override;
+    [[nodiscard]] std::unique_ptr<fs::File> openRead(const std::string& path, fs::FileInfo* opened = nullptr,
+                                                     fs::Lock lock = fs::Lock::none) override;
+    [[nodiscard]] fs::Opened openToWrite(const std::string& path) override;
     [[nodiscard]] bool emptyFile(const std::string& path) override;
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
     [[nodiscard]] fs::KernelCopy copy(fs::File& source, fs::File& target, std::size_t size) override;
-    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path,
-                                                     const std::string* madeThroughLink) override;
-    [[nodiscard]] bool closeOutput(fs::File& output) override;
-    void forgetOutput() override;
-    void keepOutput() override;
+    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path) override;
 
     // Creates a regular file for reading and writing, or empties an
     // existing one, links followed (a link that leads nowhere creating its
@@ -101,9 +95,6 @@ public:
     [[nodiscard]] std::map<std::string, std::string> snapshot() const;
     // Files opened and not yet closed.
     [[nodiscard]] std::size_t openFiles() const;
-    // What createOutput registered for an interrupt to delete, while it is
-    // registered: the output's path, then the file made through a link.
-    [[nodiscard]] std::vector<std::string> registeredOutput() const;
 
 private:
     std::unique_ptr<MemoryTree> tree_;

@@ -83,7 +83,7 @@ TEST(MemoryFileSystem, ResolvesPathsPartByPartThroughLinks) {
     addSampleTree(fs);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
-        const fs::Status status = fs.status(row.path);
+        const fs::FileInfo status = fs.info(row.path);
         EXPECT_EQ(status.kind, row.kind);
         if (row.kind != Kind::missing) {
             EXPECT_EQ(status.links, row.links);
@@ -165,9 +165,9 @@ TEST(MemoryFileSystem, ListsEntriesSortedWithLinksAndTheirOwnNumbers) {
         listed += entry.name + (entry.isDirectory ? ":d" : ":-") + (entry.isLink ? "l " : "- ");
     }
     EXPECT_EQ(listed, "back:-l dangle:-l g:-- up:dl ");
-    EXPECT_EQ(entries->at(2).inode, fs.status("/d/sub/g").id.inode);
+    EXPECT_EQ(entries->at(2).inode, fs.info("/d/sub/g").id.inode);
     EXPECT_EQ(entries->at(3).inode, fs.followLinks("/d/sub/up").links.at(0).id.inode);
-    EXPECT_NE(entries->at(3).inode, fs.status("/d/sub/up").id.inode);
+    EXPECT_NE(entries->at(3).inode, fs.info("/d/sub/up").id.inode);
     EXPECT_FALSE(fs.list("/d/f"));
     EXPECT_FALSE(fs.list("/dangling"));
 }
@@ -210,8 +210,8 @@ TEST(MemoryFileSystem, HardLinksShareOneNodeThatLivesWhileNamedOrOpen) {
     MemoryFileSystem fs;
     fs.addFile("/a", "one");
     fs.addHardLink("/a", "/d/b");
-    EXPECT_EQ(fs.status("/a").links, 2u);
-    EXPECT_EQ(fs::sameFile(fs.status("/a"), fs.status("/d/b")), fs::Sameness::same);
+    EXPECT_EQ(fs.info("/a").links, 2u);
+    EXPECT_EQ(fs::sameFile(fs.info("/a"), fs.info("/d/b")), fs::Sameness::same);
 
     const std::unique_ptr<fs::File> writer = fs.create("/d/b");
     ASSERT_TRUE(writer);
@@ -222,7 +222,7 @@ TEST(MemoryFileSystem, HardLinksShareOneNodeThatLivesWhileNamedOrOpen) {
     const std::unique_ptr<fs::File> reader = fs.openRead("/a", nullptr);
     ASSERT_TRUE(reader);
     EXPECT_TRUE(fs.remove("/a"));
-    EXPECT_EQ(fs.status("/d/b").links, 1u);
+    EXPECT_EQ(fs.info("/d/b").links, 1u);
     EXPECT_TRUE(fs.remove("/d/b"));
     EXPECT_EQ(fs.snapshot(), (Snapshot{{"/d", "<dir>"}}));
 
@@ -230,7 +230,7 @@ TEST(MemoryFileSystem, HardLinksShareOneNodeThatLivesWhileNamedOrOpen) {
     char buffer[8] = {};
     EXPECT_EQ(reader->read(buffer, sizeof buffer), 4u);
     EXPECT_EQ(std::string(buffer, 4), "two!");
-    EXPECT_EQ(reader->status()->links, 0u);
+    EXPECT_EQ(reader->info()->links, 0u);
     EXPECT_FALSE(reader->write("x", 1));
     EXPECT_FALSE(reader->truncate(0));
     EXPECT_EQ(fs.openFiles(), 2u);
@@ -242,11 +242,11 @@ TEST(MemoryFileSystem, HardLinksShareOneNodeThatLivesWhileNamedOrOpen) {
 TEST(MemoryFileSystem, NumbersNoTwoFilesAlike) {
     MemoryFileSystem fs;
     fs.addFile("/a", "");
-    const fs::Status first = fs.status("/a");
+    const fs::FileInfo first = fs.info("/a");
     ASSERT_TRUE(fs.remove("/a"));
     fs.addFile("/a", "");
     EXPECT_EQ(first.id.device, 1u);
-    EXPECT_EQ(fs::sameFile(fs.status("/a"), first), fs::Sameness::different);
+    EXPECT_EQ(fs::sameFile(fs.info("/a"), first), fs::Sameness::different);
 }
 
 TEST(MemoryFileSystem, OpenFilesSeekPastTheEndAndCloseWhenDropped) {
@@ -259,7 +259,7 @@ TEST(MemoryFileSystem, OpenFilesSeekPastTheEndAndCloseWhenDropped) {
         ASSERT_TRUE(file->write("c", 1));
         ASSERT_TRUE(file->truncate(6));
         EXPECT_EQ(file->seekEnd(), 6u);
-        EXPECT_EQ(file->status()->size, 6u);
+        EXPECT_EQ(file->info()->size, 6u);
         EXPECT_FALSE(fs.openRead("/fifo", nullptr));
         EXPECT_EQ(fs.openFiles(), 1u);
     }
@@ -281,14 +281,14 @@ TEST(MemoryFileSystem, ListingsDontTellMountsOverlaysOrUnlistedFolders) {
     const auto entries = fs.list("/atlas");
     ASSERT_TRUE(entries);
     ASSERT_EQ(entries->size(), 2u);
-    EXPECT_NE(entries->at(1).inode, fs.status("/else/keep").id.inode);
-    EXPECT_EQ(fs::sameFile(fs.status("/atlas/x"), fs.status("/else/keep")), fs::Sameness::same);
-    EXPECT_EQ(fs::sameFile(fs.linkStatus("/atlas/x"), fs.status("/else/keep")), fs::Sameness::same);
+    EXPECT_NE(entries->at(1).inode, fs.info("/else/keep").id.inode);
+    EXPECT_EQ(fs::sameFile(fs.info("/atlas/x"), fs.info("/else/keep")), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(fs.info("/atlas/x", fs::Links::notFollowed), fs.info("/else/keep")), fs::Sameness::same);
     EXPECT_EQ(fs.bytesOf("/atlas/x"), "kept");
     EXPECT_FALSE(fs.remove("/atlas/x"));
-    EXPECT_EQ(entries->at(0).inode, fs.status("/atlas/lower").id.inode);
-    EXPECT_EQ(fs.status("/atlas/lower").id.device, 2u);
-    EXPECT_EQ(fs.status("/atlas").id.device, 1u);
+    EXPECT_EQ(entries->at(0).inode, fs.info("/atlas/lower").id.inode);
+    EXPECT_EQ(fs.info("/atlas/lower").id.device, 2u);
+    EXPECT_EQ(fs.info("/atlas").id.device, 1u);
     fs.setUnlistable("/atlas");
     EXPECT_FALSE(fs.list("/atlas"));
     EXPECT_EQ(fs.bytesOf("/atlas/lower"), "below");
@@ -302,14 +302,14 @@ TEST(MemoryFileSystem, UnnumberedDevicesTellFilesByTheirFinalPaths) {
     fs.addFile("/d/A", "A");
     fs.addSymlink("/d/to-a", "a");
     fs.setUnnumbered(1);
-    EXPECT_FALSE(fs.status("/d/a").id.numbered);
-    EXPECT_EQ(fs.status("/d/to-a").id.finalPath, "/d/a");
-    EXPECT_EQ(fs::sameFile(fs.status("/d/a"), fs.status("/d/to-a")), fs::Sameness::same);
-    EXPECT_EQ(fs::sameFile(fs.status("/d/a"), fs.status("/d/A")), fs::Sameness::different);
+    EXPECT_FALSE(fs.info("/d/a").id.numbered);
+    EXPECT_EQ(fs.info("/d/to-a").id.finalPath, "/d/a");
+    EXPECT_EQ(fs::sameFile(fs.info("/d/a"), fs.info("/d/to-a")), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(fs.info("/d/a"), fs.info("/d/A")), fs::Sameness::different);
     fs.addHardLink("/d/a", "/e/b");
-    EXPECT_EQ(fs::sameFile(fs.status("/d/a"), fs.status("/e/b")), fs::Sameness::unsure);
-    EXPECT_EQ(fs::sameFile(fs.status("/d/A"), fs.status("/e/b")), fs::Sameness::unsure);
-    EXPECT_EQ(fs::sameFile(fs.status("/d/a"), fs.status("/missing")), fs::Sameness::different);
+    EXPECT_EQ(fs::sameFile(fs.info("/d/a"), fs.info("/e/b")), fs::Sameness::unsure);
+    EXPECT_EQ(fs::sameFile(fs.info("/d/A"), fs.info("/e/b")), fs::Sameness::unsure);
+    EXPECT_EQ(fs::sameFile(fs.info("/d/a"), fs.info("/missing")), fs::Sameness::different);
 }
 
 // Opening as the programs do: a new name never through a link, a taken one
@@ -320,35 +320,32 @@ TEST(MemoryFileSystem, OpensAsTheProgramsAskAndHonoursOtherRunsLocks) {
     fs.addFile("/d/old", "old bytes");
     fs.addSymlink("/d/link", "old");
     fs.addSymlink("/d/dangling", "made");
-    bool existed = false;
-    EXPECT_EQ(fs.createNew("/d/dangling", existed), nullptr);
-    EXPECT_TRUE(existed);
-    EXPECT_EQ(fs.openExisting("/d/link"), nullptr);
-    EXPECT_NE(fs.openExisting("/d/old"), nullptr);
-    EXPECT_EQ(fs.bytesOf("/d/old"), "old bytes");
+    EXPECT_EQ(fs.openToWrite("/d/dangling").file, nullptr);
+    EXPECT_EQ(fs.openToWrite("/d/link").file, nullptr);
     {
-        const std::string made = "/d/made";
-        const std::unique_ptr<fs::File> output = fs.createOutput("/d/dangling", &made);
-        ASSERT_NE(output, nullptr);
-        EXPECT_EQ(fs.registeredOutput(), (std::vector<std::string>{"/d/dangling", "/d/made"}));
-        fs.keepOutput();
-        EXPECT_TRUE(fs.registeredOutput().empty());
+        const fs::Opened taken = fs.openToWrite("/d/old");
+        EXPECT_NE(taken.file, nullptr);
+        EXPECT_FALSE(taken.made);
     }
+    EXPECT_EQ(fs.bytesOf("/d/old"), "old bytes");
+    EXPECT_TRUE(fs.openToWrite("/d/new").made);
+    EXPECT_NE(fs.createOutput("/d/dangling"), nullptr);
+    EXPECT_EQ(fs.bytesOf("/d/made"), "");
     {
-        const std::unique_ptr<fs::File> output = fs.createOutput("/d/link", nullptr);
+        const std::unique_ptr<fs::File> output = fs.createOutput("/d/link");
         ASSERT_NE(output, nullptr);
         ASSERT_TRUE(output->write("new", 3));
         EXPECT_EQ(fs.bytesOf("/d/old"), "new bytes");
     }
     fs.lockElsewhere("/d/old", false);
-    EXPECT_EQ(fs.createOutput("/d/old", nullptr), nullptr);
+    EXPECT_EQ(fs.createOutput("/d/old"), nullptr);
     EXPECT_NE(fs.openRead("/d/old", nullptr, fs::Lock::shared), nullptr);
     fs.lockElsewhere("/d/old", true);
     EXPECT_EQ(fs.openRead("/d/old", nullptr, fs::Lock::shared), nullptr);
     EXPECT_NE(fs.openRead("/d/old", nullptr), nullptr);
     fs.setStandardStream(2, "/d/link");
     ASSERT_EQ(fs.standardStreams().size(), 1u);
-    EXPECT_EQ(fs::sameFile(fs.standardStreams()[0], fs.status("/d/old")), fs::Sameness::same);
+    EXPECT_EQ(fs::sameFile(fs.standardStreams()[0], fs.info("/d/old")), fs::Sameness::same);
     EXPECT_EQ(fs.openFiles(), 0u);
 }
 

@@ -1,3 +1,4 @@
+#include "testing/recording_guard.h"
 #include "testing/text_transcript.h"
 #include "testing/safety.h"
 
@@ -9,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "console/transcript.h"
+#include "cli/transcript.h"
 #include "testing/memory_file_system.h"
 #include "packer/pack.h"
 #include "unpacker/unpack.h"
@@ -72,19 +73,19 @@ bool packedBefore(const std::string& left, const std::string& right) {
 // even where it doesn't let the programs trust them.
 using Id = std::optional<std::pair<std::uint64_t, std::uint64_t>>;
 
-Id idOf(const fs::Status& status) {
+Id idOf(const fs::FileInfo& status) {
     if (status.kind == fs::Kind::missing) return std::nullopt;
     return std::pair{status.id.device, status.id.inode};
 }
 
-Id idOf(testsupport::MemoryFileSystem& files, const std::string& path) { return idOf(files.status(path)); }
+Id idOf(testsupport::MemoryFileSystem& files, const std::string& path) { return idOf(files.info(path)); }
 
 // Adds a symbolic or hard link, as chosen; a hard link can't be made to a
 // directory or to nothing, and a name already taken stays as it is.
 void addLink(testsupport::MemoryFileSystem& files, Choices& choose, const std::string& path, const std::string& target) {
     if (files.snapshot().count(path) != 0) return;
     try {
-        if (choose.below(3) == 0 && files.status(target).kind == fs::Kind::file) {
+        if (choose.below(3) == 0 && files.info(target).kind == fs::Kind::file) {
             files.addHardLink(target, path);
         } else {
             // Half of the links in the same folder say where they lead
@@ -204,7 +205,7 @@ std::string checkPack(Choices& choose) {
     }
     if (choose.below(3) == 0) {
         for (const std::string& path : {atlas + "/a.nm2", atlas + "/B.nm2", std::string("/w/old.nm3"), atlas + "/route.nm2"}) {
-            if (choose.below(2) == 0 && files.status(path).kind == fs::Kind::file) files.setDevice(path, 2);
+            if (choose.below(2) == 0 && files.info(path).kind == fs::Kind::file) files.setDevice(path, 2);
         }
     }
     const bool unnumbered = choose.below(8) == 0;
@@ -220,22 +221,22 @@ std::string checkPack(Choices& choose) {
     if (atlasDir.size() > 1 && atlasDir.back() == '/') atlasDir.pop_back();
     const std::string indexPath = atlasDir + "/" + index;
     const std::string routePath = atlasDir + "/" + route;
-    const fs::Status outStatus = files.status(out);
+    const fs::FileInfo outStatus = files.info(out);
     const std::string outTarget = files.followLinks(out).target;
     const Id atlasId = idOf(files, atlasDir);
     const Id indexId = idOf(files, indexPath);
     const Id routeId = idOf(files, routePath);
     const Id outId = idOf(outStatus);
 
-    const bool earlyFailure = files.status(atlasDir).kind != fs::Kind::directory ||
-                              files.status(indexPath).kind == fs::Kind::missing ||
-                              files.status(routePath).kind == fs::Kind::missing;
+    const bool earlyFailure = files.info(atlasDir).kind != fs::Kind::directory ||
+                              files.info(indexPath).kind == fs::Kind::missing ||
+                              files.info(routePath).kind == fs::Kind::missing;
     bool namesInput = outStatus.kind == fs::Kind::missing
                           ? idOf(files, parentOf(outTarget)) == atlasId && isNm2(nameOf(outTarget))
                           : outId == indexId || outId == routeId;
     bool otherFailure = earlyFailure || !headerValid(files.bytesOf(indexPath), 58) ||
                         !headerValid(files.bytesOf(routePath), 16) || outStatus.kind == fs::Kind::directory ||
-                        files.status(parentOf(outTarget)).kind != fs::Kind::directory;
+                        files.info(parentOf(outTarget)).kind != fs::Kind::directory;
     std::vector<std::string> expected;  // the members, in the archive's order
     if (!otherFailure) expected = {*files.bytesOf(indexPath), *files.bytesOf(routePath)};
     std::vector<std::string> listed;
@@ -245,7 +246,7 @@ std::string checkPack(Choices& choose) {
     std::sort(listed.begin(), listed.end(), packedBefore);
     for (const std::string& name : listed) {
         const std::string path = atlasDir + "/" + name;
-        const fs::Status status = files.status(path);
+        const fs::FileInfo status = files.info(path);
         if (status.kind == fs::Kind::directory) continue;
         if (outId && idOf(status) == outId) {
             namesInput = true;
@@ -276,7 +277,8 @@ std::string checkPack(Choices& choose) {
     }
 
     testsupport::TextTranscript transcript;
-    const console::Outcome failed = packer::pack(job, files, transcript);
+    testsupport::RecordingGuard guard;
+    const cli::Outcome failed = packer::pack(job, files, transcript, guard);
     const Run run{failed.has_value(), transcript.text() + (failed ? failed->message : "")};
     const Tree after = files.snapshot();
 
@@ -414,19 +416,19 @@ std::string checkUnpack(Choices& choose) {
     // the folder's files on another device than the folder, a folder that
     // can be written but not listed; and what keeps the archive from being
     // read: another run's lock, or a standard stream that is the archive.
-    const bool folderMade = files.status(folder).kind == fs::Kind::directory;
+    const bool folderMade = files.info(folder).kind == fs::Kind::directory;
     const std::string covered = folder + "/west_00000.nm2";
     if (folderMade && choose.below(4) == 0 && home != covered) {
-        const fs::Status there = files.linkStatus(covered);
+        const fs::FileInfo there = files.info(covered, fs::Links::notFollowed);
         try {
             if (there.kind == fs::Kind::missing) files.addFile(covered, "covered");
-            if (files.linkStatus(covered).kind == fs::Kind::file) files.mount(given, covered);
+            if (files.info(covered, fs::Links::notFollowed).kind == fs::Kind::file) files.mount(given, covered);
         } catch (const std::invalid_argument&) {
         }
     }
     if (folderMade && choose.below(3) == 0) {
         for (const auto& [path, what] : files.snapshot()) {
-            if (parentOf(path) == folder && files.linkStatus(path).kind == fs::Kind::file) files.setDevice(path, 2);
+            if (parentOf(path) == folder && files.info(path, fs::Links::notFollowed).kind == fs::Kind::file) files.setDevice(path, 2);
         }
     }
     const bool unlistable = folderMade && choose.below(4) == 0;
@@ -436,22 +438,22 @@ std::string checkUnpack(Choices& choose) {
     if (held == 2) files.setStandardStream(2, given);
 
     const Tree before = files.snapshot();
-    const fs::Status folderStatus = files.status(folder);
+    const fs::FileInfo folderStatus = files.info(folder);
     const Id archiveId = idOf(files, given);
     std::vector<Id> chain;
-    for (const fs::Status& link : files.followLinks(given).links) chain.push_back(idOf(link));
+    for (const fs::FileInfo& link : files.followLinks(given).links) chain.push_back(idOf(link));
     bool expectFailure = folderStatus.kind == fs::Kind::file ||
                          (folderStatus.kind == fs::Kind::missing && !files.followLinks(folder).links.empty());
     // Sub-folders stay, and a member can't be created over one.
     for (const char* name : {"/index.060.nti", "/west_00000.nm2"}) {
-        if (files.status(folder + name).kind == fs::Kind::directory) expectFailure = true;
+        if (files.info(folder + name).kind == fs::Kind::directory) expectFailure = true;
     }
     // Another run writing the archive, or the run's words going into it.
     if (held == 1 || held == 2) expectFailure = true;
     std::vector<std::string> kept;  // names in the folder that must stay
     for (const auto& [path, what] : before) {
         if (folderStatus.kind != fs::Kind::directory || idOf(files, parentOf(path)) != idOf(folderStatus)) continue;
-        const std::vector<fs::Status> own = files.followLinks(path).links;
+        const std::vector<fs::FileInfo> own = files.followLinks(path).links;
         const bool link = what.starts_with("-> ");
         const bool keep = unlistable || (link ? std::find(chain.begin(), chain.end(), idOf(own.front())) != chain.end()
                                               : idOf(files, path) == archiveId);
@@ -462,12 +464,12 @@ std::string checkUnpack(Choices& choose) {
         // A member's name still taken is written over only when it is a
         // file of its own: never a link, the archive, or a file with another
         // name.
-        const fs::Status status = files.status(path);
+        const fs::FileInfo status = files.info(path);
         if (link || idOf(status) == archiveId || status.links > 1) expectFailure = true;
     }
 
     testsupport::TextTranscript transcript;
-    const console::Outcome failed = unpacker::unpack(unpacker::Job{relative ? "west.nm3" : given}, files, transcript);
+    const cli::Outcome failed = unpacker::unpack(unpacker::Job{relative ? "west.nm3" : given}, files, transcript);
     const Run run{failed.has_value(), transcript.text() + (failed ? failed->message : "")};
     const Tree after = files.snapshot();
     const std::string context = std::string("\nunpack ") + (relative ? "west.nm3" : given) + " in /w\nbefore:\n" +
@@ -476,7 +478,7 @@ std::string checkUnpack(Choices& choose) {
 
     if (files.openFiles() != 0) return broken("file left open");
     if (files.bytesOf(given) != archive) return broken("the archive is gone from the name given, or changed");
-    const fs::Status folderAfter = files.status(folder);
+    const fs::FileInfo folderAfter = files.info(folder);
     for (const std::string& path : changed(before, after)) {
         const auto was = before.find(path);
         const bool own = folderAfter.kind == fs::Kind::directory && idOf(files, parentOf(path)) == idOf(folderAfter) &&

@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "console/transcript.h"
+#include "cli/transcript.h"
 
 namespace testsupport {
 
-class TextTranscript : public console::Transcript {
+class TextTranscript : public cli::Transcript {
 public:
     void say(std::string_view text) override { text_ += text; }
     [[nodiscard]] const std::string& text() const { return text_; }

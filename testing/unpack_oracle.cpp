@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "console/transcript.h"
+#include "cli/transcript.h"
 #include "testing/memory_file_system.h"
 #include "unpacker/unpack.h"
 
@@ -115,12 +115,12 @@ std::string checkUnpack(std::string_view archive) {
     files.addFile(folder + "/west_00000.nm2", "old");
 
     testsupport::TextTranscript said;
-    const console::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, said);
+    const cli::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, said);
     const std::string transcript = said.text() + (failed ? failed->message : "");
     const auto broken = [&](const char* what) { return std::string(what) + "\ntranscript:\n" + transcript; };
 
     if (files.bytesOf(archivePath) != archive) return broken("archive changed");
-    if (files.status(folder + "/kept").kind != fs::Kind::directory) return broken("sub-folder removed");
+    if (files.info(folder + "/kept").kind != fs::Kind::directory) return broken("sub-folder removed");
     if (files.openFiles() != 0) return broken("file left open");
     if (files.bytesOf(folder + "/west_00000.nm2") == "old") return broken("old file kept");
     std::size_t messages = 0;

@@ -9,6 +9,7 @@
 #include "testing/memory_file_system.h"
 #include "packer/pack.h"
 #include "testing/allocations.h"
+#include "testing/recording_guard.h"
 #include "testing/archives.h"
 #include "testing/fault_loop.h"
 #include "unpacker/unpack.h"
@@ -24,7 +25,7 @@ struct Said {
     std::string said;
 };
 
-Said saidOf(const testsupport::TextTranscript& transcript, const console::Outcome& failed) {
+Said saidOf(const testsupport::TextTranscript& transcript, const cli::Outcome& failed) {
     return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
 }
 
@@ -42,7 +43,8 @@ template <typename Make, typename Procedure, typename Check>
 void everyAllocationFails(Make make, Procedure procedure, Check check) {
     const auto clean = make();
     testsupport::TextTranscript cleanTranscript;
-    const console::Outcome cleanOutcome = procedure(*clean, cleanTranscript);
+    testsupport::RecordingGuard cleanGuard;
+    const cli::Outcome cleanOutcome = procedure(*clean, cleanTranscript, cleanGuard);
     const Said faultless = saidOf(cleanTranscript, cleanOutcome);
     ASSERT_FALSE(faultless.failed) << faultless.said;
     int failures = 0;
@@ -50,17 +52,18 @@ void everyAllocationFails(Make make, Procedure procedure, Check check) {
         ASSERT_LT(n, 100000u);
         const auto files = make();
         testsupport::TextTranscript transcript;
-        console::Outcome outcome;
+        testsupport::RecordingGuard guard;
+        cli::Outcome outcome;
         bool failed = false;
         {
             const FailingAllocation failing(n);
-            outcome = procedure(*files, transcript);
+            outcome = procedure(*files, transcript, guard);
             failed = failing.failed();
         }
         const Said run = saidOf(transcript, outcome);
         SCOPED_TRACE("allocation " + std::to_string(n));
         EXPECT_EQ(files->openFiles(), 0u);
-        EXPECT_TRUE(files->registeredOutput().empty());
+        EXPECT_TRUE(guard.guarded().empty());
         if (!failed) {
             EXPECT_EQ(run.said, faultless.said);
             break;
@@ -81,9 +84,9 @@ TEST(ShortOfMemory, ThePackerEndsWithItsMessageAndLeavesNoArchive) {
     };
     everyAllocationFails(
         [&] { return tree(atlas, older); },
-        [](fs::FileSystem& files, console::Transcript& transcript) {
+        [](fs::FileSystem& files, cli::Transcript& transcript, packer::OutputGuard& guard) {
             return packer::pack(packer::Job{"atlas.nti", "route.nm2", "/maps/atlas.nm3", std::string("atlas")},
-                                files, transcript);
+                                files, transcript, guard);
         },
         [&](const Said& run, const Said& faultless, testsupport::MemoryFileSystem& files) {
             EXPECT_TRUE(run.failed);
@@ -107,7 +110,7 @@ TEST(ShortOfMemory, TheUnpackerEndsWithItsMessageAndLeavesTheArchive) {
     const testsupport::Bytes archive = testsupport::archiveOf(members);
     everyAllocationFails(
         [&] { return tree(atlas, archive); },
-        [](fs::FileSystem& files, console::Transcript& transcript) {
+        [](fs::FileSystem& files, cli::Transcript& transcript, packer::OutputGuard&) {
             return unpacker::unpack(unpacker::Job{"atlas.nm3"}, files, transcript);
         },
         [&](const Said& run, const Said& faultless, testsupport::MemoryFileSystem& files) {

@@ -11,7 +11,7 @@ std::string folderPathOf(const std::string& archivePath, fs::PathStyle style) {
 }
 
 bool prepareFolder(fs::FileSystem& files, const std::string& folderPath) {
-    switch (files.status(folderPath).kind) {
+    switch (files.info(folderPath).kind) {
     case fs::Kind::missing:
         // A failure shows when the first member file can't be created.
         static_cast<void>(files.makeDir(folderPath));
@@ -33,10 +33,10 @@ void emptyFolder(fs::FileSystem& files, const std::string& folderPath, const Kep
     std::stable_sort(entries->begin(), entries->end(),
                      [](const fs::Entry& a, const fs::Entry& b) { return a.inode < b.inode; });
     const bool keepsAny = kept.archive.kind != fs::Kind::missing || !kept.links.empty();
-    const auto isKept = [&](const fs::Status& name) {
+    const auto isKept = [&](const fs::FileInfo& name) {
         return fs::maybeSame(name, kept.archive) ||
                std::any_of(kept.links.begin(), kept.links.end(),
-                           [&](const fs::Status& link) { return fs::maybeSame(name, link); });
+                           [&](const fs::FileInfo& link) { return fs::maybeSame(name, link); });
     };
     for (const fs::Entry& entry : *entries) {
         // A name that leads to another entry would delete that one.
@@ -44,7 +44,7 @@ void emptyFolder(fs::FileSystem& files, const std::string& folderPath, const Kep
         const std::string path = fs::joinPath(folderPath, entry.name, files.style());
         // Each name is asked what it is itself: a listing's numbers don't
         // tell a mount point or an overlay's file.
-        if (keepsAny && isKept(files.linkStatus(path))) continue;
+        if (keepsAny && isKept(files.info(path, fs::Links::notFollowed))) continue;
         [[maybe_unused]] const bool removed = files.remove(path);
     }
 }

@@ -22,8 +22,8 @@ bool prepareFolder(fs::FileSystem& files, const std::string& folderPath);
 // name (missing when there is none), and the links by which the name the
 // user gave reaches it.
 struct KeptFiles {
-    fs::Status archive;
-    std::vector<fs::Status> links;
+    fs::FileInfo archive;
+    std::vector<fs::FileInfo> links;
 };
 
 // Deletes every entry of `folderPath` that is not a directory, links by

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "fs/copy.h"
-#include "console/failure.h"
-#include "console/text.h"
-#include "console/transcript.h"
+#include "cli/outcome.h"
+#include "cli/text.h"
+#include "cli/transcript.h"
 #include "unpacker/archive_reader.h"
 #include "unpacker/folder.h"
 #include "unpacker/messages.h"
@@ -19,14 +19,14 @@ namespace unpacker {
 
 namespace {
 
-using console::Failure;
-using console::formatText;
-using console::Outcome;
+using cli::Failure;
+using cli::formatText;
+using cli::Outcome;
 
 // What the run works with.
 struct Run {
     fs::FileSystem& files;
-    console::Transcript& transcript;
+    cli::Transcript& transcript;
 };
 
 // The archive as the run reads it.
@@ -49,7 +49,7 @@ struct Extraction {
     const Destination& destination;
     fs::BlockReader in;
     // What the open archive is, which no member file may be.
-    fs::Status archiveFile;
+    fs::FileInfo archiveFile;
 };
 
 Failure archiveFailure(const char* format, const Archive& archive) {
@@ -82,10 +82,10 @@ const char* messageFor(ArchiveFault fault) {
 // saying what it found. An archive that another run is writing, or that
 // the run's own words go to, can't be opened.
 Outcome openArchive(Run& run, Archive& archive) {
-    fs::Status opened;
+    fs::FileInfo opened;
     archive.file = run.files.openRead(archive.path, &opened, fs::Lock::shared);
     if (!archive.file) return archiveFailure(text::notFound, archive);
-    for (const fs::Status& stream : run.files.standardStreams()) {
+    for (const fs::FileInfo& stream : run.files.standardStreams()) {
         if (fs::maybeSame(opened, stream)) return archiveFailure(text::notFound, archive);
     }
     archive.layout = readArchive(*archive.file);
@@ -103,15 +103,12 @@ Outcome openArchive(Run& run, Archive& archive) {
 // when the file has another name, which would keep the member too.
 std::unique_ptr<fs::File> createMember(const Extraction& run, const std::string& fileName) {
     fs::FileSystem& files = run.context.files;
-    bool existed = false;
-    std::unique_ptr<fs::File> made = files.createNew(fileName, existed);
-    if (made || !existed) return made;
-    std::unique_ptr<fs::File> taken = files.openExisting(fileName);
-    if (!taken) return nullptr;
-    const std::optional<fs::Status> existing = taken->status();
-    if (!existing || existing->links != 1 || fs::maybeSame(*existing, run.archiveFile)) return nullptr;
-    if (!taken->truncate(0)) return nullptr;
-    return taken;
+    fs::Opened opened = files.openToWrite(fileName);
+    if (!opened.file || opened.made) return std::move(opened.file);
+    const std::optional<fs::FileInfo> taken = opened.file->info();
+    if (!taken || taken->links != 1 || fs::maybeSame(*taken, run.archiveFile)) return nullptr;
+    if (!opened.file->truncate(0)) return nullptr;
+    return std::move(opened.file);
 }
 
 // The bytes from the start of member m to the end of the run of small
@@ -153,8 +150,8 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
         // A long copy shows its member's line while it runs.
         run.context.transcript.flush();
         const fs::CopyResult copy = fs::copyBlocks(run.in, *member, length);
-        if (copy.status == fs::CopyResult::Status::readError) return archiveFailure(text::readError, run.archive);
-        if (copy.status == fs::CopyResult::Status::writeError) return memberFailure(text::writeError);
+        if (copy.outcome == fs::CopyResult::Outcome::readError) return archiveFailure(text::readError, run.archive);
+        if (copy.outcome == fs::CopyResult::Outcome::writeError) return memberFailure(text::writeError);
         if (copy.copied < length) return archiveFailure(text::readError, run.archive);
     }
     if (!member->close()) return memberFailure(text::writeError);
@@ -165,7 +162,7 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
 // Writes the index and then every nm2 member, reading the archive strictly
 // in sequence from the index on.
 Outcome extractMembers(Run& context, Archive& archive, const Destination& destination, fs::Block block) {
-    const std::optional<fs::Status> archiveFile = archive.file->status();
+    const std::optional<fs::FileInfo> archiveFile = archive.file->info();
     if (!archiveFile) return archiveFailure(text::readError, archive);
     Extraction run{context, archive, destination, fs::BlockReader(context.files, *archive.file, std::move(block)),
                    *archiveFile};
@@ -187,7 +184,7 @@ Outcome extractMembers(Run& context, Archive& archive, const Destination& destin
 }
 
 // The whole run; `archivePath` is filled in once it is known.
-Outcome unpackArchive(const unpacker::Job& job, fs::FileSystem& files, console::Transcript& transcript,
+Outcome unpackArchive(const unpacker::Job& job, fs::FileSystem& files, cli::Transcript& transcript,
                       std::string& archivePath) {
     Run run{files, transcript};
     const fs::PathStyle style = files.style();
@@ -212,9 +209,9 @@ Outcome unpackArchive(const unpacker::Job& job, fs::FileSystem& files, console::
 
     // A directory is never an archive: no folder is made or emptied for it,
     // and opening it fails as for a missing archive.
-    const fs::Status archiveStatus = files.status(archive.path);
+    const fs::FileInfo archiveStatus = files.info(archive.path);
     if (archiveStatus.kind == fs::Kind::directory) {
-        const fs::Kind folderKind = files.status(destination.folderPath).kind;
+        const fs::Kind folderKind = files.info(destination.folderPath).kind;
         if (folderKind == fs::Kind::file || folderKind == fs::Kind::other) return Failure{text::notDirectory};
     } else {
         if (!prepareFolder(files, destination.folderPath)) return Failure{text::notDirectory};
@@ -231,7 +228,7 @@ Outcome unpackArchive(const unpacker::Job& job, fs::FileSystem& files, console::
 
 }  // namespace
 
-Outcome unpack(const unpacker::Job& job, fs::FileSystem& files, console::Transcript& transcript) {
+Outcome unpack(const unpacker::Job& job, fs::FileSystem& files, cli::Transcript& transcript) {
     std::string archivePath;
     try {
         return unpackArchive(job, files, transcript, archivePath);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "unpacker/job.h"
-#include "console/failure.h"
-#include "console/transcript.h"
+#include "cli/outcome.h"
+#include "cli/transcript.h"
 #include "fs/file_system.h"
 
 namespace unpacker {
@@ -10,6 +10,6 @@ namespace unpacker {
 // Splits the archive that `job` names into the folder beside it on `files`,
 // saying every step to `transcript`; the failure, if there is one, is left
 // for the caller to say.
-console::Outcome unpack(const unpacker::Job& job, fs::FileSystem& files, console::Transcript& transcript);
+[[nodiscard]] cli::Outcome unpack(const Job& job, fs::FileSystem& files, cli::Transcript& transcript);
 
 }  // namespace unpacker

@@ -13,6 +13,7 @@
 #include <memory>
 #include <tuple>
 
+#include "testing/recording_guard.h"
 #include "testing/text_transcript.h"
 #include "packer/pack.h"
 #include "testing/fault_loop.h"
@@ -32,7 +33,7 @@ struct UnpackRun {
 
 UnpackRun unpackOn(fs::FileSystem& files) {
     testsupport::TextTranscript transcript;
-    const console::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, transcript);
+    const cli::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, transcript);
     return {failed.has_value(), transcript.text() + (failed ? failed->message : "")};
 }
 
@@ -42,8 +43,9 @@ std::string packed(const testsupport::FaultAtlas& atlas) {
     files.setCurrentDir("/");
     atlas.addTo(files, "/atlas");
     testsupport::TextTranscript transcript;
-    const console::Outcome failed =
-        packer::pack(packer::Job{"atlas.nti", "route.nm2", "/west.nm3", std::string("/atlas")}, files, transcript);
+    testsupport::RecordingGuard guard;
+    const cli::Outcome failed =
+        packer::pack(packer::Job{"atlas.nti", "route.nm2", "/west.nm3", std::string("/atlas")}, files, transcript, guard);
     return failed ? failed->message : files.bytesOf("/west.nm3").value_or("");
 }
 

@@ -1,5 +1,6 @@
 // The unpacker's procedure run in memory, row by row: what it says, how it
 // ends, and every file it leaves; and atlases packed and unpacked again.
+#include "testing/recording_guard.h"
 #include "testing/text_transcript.h"
 #include "unpacker/unpack.h"
 
@@ -75,7 +76,7 @@ void expectRows(const std::vector<Row>& rows) {
         const Files before = files.snapshot();
 
         testsupport::TextTranscript transcript;
-        const console::Outcome failed = unpacker::unpack({row.operand}, files, transcript);
+        const cli::Outcome failed = unpacker::unpack({row.operand}, files, transcript);
         EXPECT_EQ(transcript.text() + (failed ? failed->message : ""), row.said);
         EXPECT_EQ(failed ? 1 : 0, row.status);
         EXPECT_EQ(testsupport::differences(files.snapshot(), testsupport::applied(before, row.changes)), "");
@@ -469,7 +470,8 @@ void packAndUnpack(const Atlas& atlas, const std::string& name) {
 
     const std::string packed = "/w/" + name + ".nm3";
     testsupport::TextTranscript packing;
-    const console::Outcome packFailed = packer::pack({"Atlas.nti", "Route.Nm2", packed, atlasDir}, files, packing);
+    testsupport::RecordingGuard guard;
+    const cli::Outcome packFailed = packer::pack({"Atlas.nti", "Route.Nm2", packed, atlasDir}, files, packing, guard);
     ASSERT_FALSE(packFailed) << packFailed->message;
 
     std::vector<std::string> order;
@@ -480,7 +482,7 @@ void packAndUnpack(const Atlas& atlas, const std::string& name) {
 
     const Files before = files.snapshot();
     testsupport::TextTranscript transcript;
-    const console::Outcome failed = unpacker::unpack({packed}, files, transcript);
+    const cli::Outcome failed = unpacker::unpack({packed}, files, transcript);
     EXPECT_FALSE(failed) << failed->message;
     const std::string folderPath = "/w/" + name + ".nm2";
     EXPECT_EQ(transcript.text(), unpacked(members, packed, folderPath, name));

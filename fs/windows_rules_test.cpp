@@ -3,11 +3,11 @@
 // number identifies it.
 #include <gtest/gtest.h>
 
-#include "platform/windows_rules.h"
+#include "fs/windows_rules.h"
 
 namespace {
 
-using namespace platform::windows;
+using namespace fs::windows;
 
 TEST(ExtendedPath, TakesEveryFullPathToTheFormThatReachesItsOwnFile) {
     const struct {
@@ -47,14 +47,14 @@ TEST(ListedNames, OnlyNamesThatLeadBackToTheirEntryAreKept) {
     // Three names shown as one, then the end; "." and ".." never count.
     const char* shown[] = {".", "\xef\xbf\xbd.nm2", "a.nm2", "..", "\xef\xbf\xbd.nm2", "A.nm2", "\xef\xbf\xbd.nm2"};
     std::size_t step = 0;
-    const auto entries = collectListing([&](platform::DirEntry& entry) {
+    const auto entries = collectListing([&](fs::Entry& entry) {
         if (step == std::size(shown)) return ListStep::end;
         entry.name = shown[step++];
         return ListStep::entry;
     });
     ASSERT_TRUE(entries);
     std::string kept;
-    for (const platform::DirEntry& entry : *entries) kept += entry.name + (entry.nameKept ? "+ " : "- ");
+    for (const fs::Entry& entry : *entries) kept += entry.name + (entry.nameKept ? "+ " : "- ");
     EXPECT_EQ(kept, "\xef\xbf\xbd.nm2- a.nm2+ \xef\xbf\xbd.nm2- A.nm2+ \xef\xbf\xbd.nm2- ");
 }
 
@@ -65,7 +65,7 @@ TEST(ListedNames, AFailureAfterTheFirstEntriesFailsTheListing) {
     std::string results;
     for (const auto& run : runs) {
         std::size_t step = 0;
-        const auto entries = collectListing([&](platform::DirEntry& entry) {
+        const auto entries = collectListing([&](fs::Entry& entry) {
             entry.name = "m.nm2";
             return run[step++];
         });
@@ -102,7 +102,7 @@ TEST(Identity, NumbersOnlyWhereTheyAreSureAndAlwaysTheFinalPath) {
         {facts(0x1234, 7, 0, false, std::nullopt), false, 0, 0, 0},
     };
     for (const auto& row : rows) {
-        const platform::FileId id = identityOf(row.facts);
+        const fs::FileId id = identityOf(row.facts);
         EXPECT_EQ(id.numbered, row.numbered);
         EXPECT_EQ(id.device, row.device);
         EXPECT_EQ(id.inode, row.inode);

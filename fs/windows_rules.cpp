@@ -1,9 +1,9 @@
-#include "platform/windows_rules.h"
+#include "fs/windows_rules.h"
 
 #include <algorithm>
 #include <map>
 
-namespace platform::windows {
+namespace fs::windows {
 
 namespace {
 
@@ -121,18 +121,18 @@ std::string shownUtf8(std::u16string_view name) {
     return toUtf8(name, lost);
 }
 
-void markSharedNames(std::vector<DirEntry>& entries) {
+void markSharedNames(std::vector<Entry>& entries) {
     std::map<std::string_view, std::size_t> seen;
-    for (const DirEntry& entry : entries) ++seen[entry.name];
-    for (DirEntry& entry : entries) {
+    for (const Entry& entry : entries) ++seen[entry.name];
+    for (Entry& entry : entries) {
         if (seen[entry.name] > 1) entry.nameKept = false;
     }
 }
 
-std::optional<std::vector<DirEntry>> collectListing(const std::function<ListStep(DirEntry&)>& next) {
-    std::vector<DirEntry> entries;
+std::optional<std::vector<Entry>> collectListing(const std::function<ListStep(Entry&)>& next) {
+    std::vector<Entry> entries;
     for (;;) {
-        DirEntry entry;
+        Entry entry;
         switch (next(entry)) {
         case ListStep::entry:
             if (entry.name != "." && entry.name != "..") entries.push_back(std::move(entry));
@@ -179,4 +179,4 @@ FileId identityOf(const IdentityFacts& facts) {
     return id;
 }
 
-}  // namespace platform::windows
+}  // namespace fs::windows

@@ -1,10 +1,10 @@
-// Where a run says what it does.
+// Where a run says what it does: the standard error stream for the programs,
+// a string in the tests.
 #pragma once
 
-#include <string>
 #include <string_view>
 
-namespace console {
+namespace cli {
 
 class Transcript {
 public:
@@ -14,7 +14,4 @@ public:
     virtual void flush() {}
 };
 
-// The standard error stream, through the platform's buffer.
-Transcript& terminal();
-
-}  // namespace console
+}  // namespace cli

@@ -1,12 +1,9 @@
-#include "console/text.h"
+#include "cli/text.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "console/transcript.h"
-#include "platform/platform.h"
-
-namespace console {
+namespace cli {
 
 std::string formatText(const char* format, ...) {
     std::va_list args;
@@ -24,19 +21,4 @@ std::string formatText(const char* format, ...) {
     return text;
 }
 
-namespace {
-
-class Terminal : public Transcript {
-public:
-    void say(std::string_view text) override { platform::writeError(text); }
-    void flush() override { platform::flushErrors(); }
-};
-
-}  // namespace
-
-Transcript& terminal() {
-    static Terminal stream;
-    return stream;
-}
-
-}  // namespace console
+}  // namespace cli

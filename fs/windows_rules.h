@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "fs/file_system.h"
 
-namespace platform::windows {
+namespace fs::windows {
 
 // The extended form ("\\?\C:\...", "\\?\UNC\server\share\...") of a full
 // path, which every call takes as it is: no length limit, no wildcards, no
@@ -38,7 +38,7 @@ std::string shownUtf8(std::u16string_view name);
 
 // A listed name that two entries share leads to only one of them (a system
 // that can't show a name may show several as one): neither keeps its name.
-void markSharedNames(std::vector<DirEntry>& entries);
+void markSharedNames(std::vector<Entry>& entries);
 
 // How one step of a listing ended.
 enum class ListStep { entry, end, failed };
@@ -48,7 +48,7 @@ enum class ListStep { entry, end, failed };
 // listing shows for more than one entry are marked. Only "no more entries"
 // ends it: a failure at any step is the failure of the whole listing, not
 // its end.
-std::optional<std::vector<DirEntry>> collectListing(const std::function<ListStep(DirEntry&)>& next);
+std::optional<std::vector<Entry>> collectListing(const std::function<ListStep(Entry&)>& next);
 
 // What the system says about an open file, for its identity.
 struct IdentityFacts {
@@ -67,4 +67,4 @@ struct IdentityFacts {
 // 128-bit id (its 64-bit index is not unique).
 FileId identityOf(const IdentityFacts& facts);
 
-}  // namespace platform::windows
+}  // namespace fs::windows

@@ -1,11 +1,11 @@
 // How a step of a run reports that the run must end: with the one message
-// the run then prints before it exits with status 1.
+// the run then says before it ends with status 1.
 #pragma once
 
 #include <optional>
 #include <string>
 
-namespace console {
+namespace cli {
 
 struct Failure {
     std::string message;
@@ -14,4 +14,4 @@ struct Failure {
 // Nothing when the step succeeded.
 using Outcome = std::optional<Failure>;
 
-}  // namespace console
+}  // namespace cli
