@@ -11,6 +11,6 @@ namespace cli {
 // status once everything said is out. A process whose streams can't be made
 // safe says nothing and ends with status 1: it could write its words into a
 // file it opens.
-int main(int argc, char** argv, int (*program)(const std::vector<std::string>& arguments));
+[[nodiscard]] int main(int argc, char** argv, int (*program)(const std::vector<std::string>& arguments));
 
 }  // namespace cli

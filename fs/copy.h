@@ -30,9 +30,9 @@ class Block {
 public:
     explicit Block(std::size_t size)
         : bytes_(static_cast<unsigned char*>(::operator new[](size, std::align_val_t{pageSize}))), size_(size) {}
-    unsigned char* data() { return bytes_.get(); }
-    const unsigned char* data() const { return bytes_.get(); }
-    std::size_t size() const { return size_; }
+    [[nodiscard]] unsigned char* data() { return bytes_.get(); }
+    [[nodiscard]] const unsigned char* data() const { return bytes_.get(); }
+    [[nodiscard]] std::size_t size() const { return size_; }
 
 private:
     struct Release {
@@ -66,21 +66,21 @@ public:
     // is then the writer's.
     [[nodiscard]] bool flush();
     [[nodiscard]] std::size_t blockSize() const { return block_.size(); }
-    fs::File& file() { return file_; }
-    fs::FileSystem& files() { return files_; }
+    [[nodiscard]] fs::File& file() { return file_; }
+    [[nodiscard]] fs::FileSystem& files() { return files_; }
     // Where the next byte lands, counted from the file's position when the
     // writer took it.
-    std::uint64_t position() const { return flushed_ + (end_ - begin_); }
+    [[nodiscard]] std::uint64_t position() const { return flushed_ + (end_ - begin_); }
     // Records bytes placed in the file past the writer, which holds none.
     void passed(std::uint64_t size);
     // The whole block, for bytes on their way straight to the file; nothing
     // may be gathered.
-    unsigned char* passage() { return block_.data(); }
+    [[nodiscard]] unsigned char* passage() { return block_.data(); }
 
     // Room after the gathered bytes, to be filled in place and then
     // committed; a full block is written by the next write or copy.
-    unsigned char* spare() { return block_.data() + end_; }
-    std::size_t spareSize() const { return block_.size() - end_; }
+    [[nodiscard]] unsigned char* spare() { return block_.data() + end_; }
+    [[nodiscard]] std::size_t spareSize() const { return block_.size() - end_; }
     void commit(std::size_t size) { end_ += size; }
 
     // Whether large sources may move file to file inside the kernel; cleared
@@ -126,11 +126,11 @@ public:
     // file ends; false on a read error.
     [[nodiscard]] bool fill(std::size_t size, std::size_t ahead);
     [[nodiscard]] std::size_t blockSize() const { return block_.size(); }
-    const unsigned char* data() const { return block_.data() + begin_; }
-    std::size_t held() const { return end_ - begin_; }
+    [[nodiscard]] const unsigned char* data() const { return block_.data() + begin_; }
+    [[nodiscard]] std::size_t held() const { return end_ - begin_; }
     void consume(std::size_t size) { begin_ += size; }
-    fs::File& file() { return file_; }
-    fs::FileSystem& files() { return files_; }
+    [[nodiscard]] fs::File& file() { return file_; }
+    [[nodiscard]] fs::FileSystem& files() { return files_; }
 
     // Whether members may move file to file inside the kernel; cleared when
     // the kernel refuses, and the reader's own buffer serves instead.

@@ -21,26 +21,26 @@ struct PathParts {
 };
 
 // The separator put between the parts of a built path.
-char separatorOf(PathStyle style);
+[[nodiscard]] char separatorOf(PathStyle style);
 
 // True for a path that needs no working directory to be placed.
-bool isAbsolute(std::string_view path, PathStyle style);
+[[nodiscard]] bool isAbsolute(std::string_view path, PathStyle style);
 
 // True for a path that names a root from which no trailing separator can be
 // removed.
-bool isRoot(std::string_view path, PathStyle style);
+[[nodiscard]] bool isRoot(std::string_view path, PathStyle style);
 
 // `folder` and `name` joined by the separator, which is not doubled when
 // `folder` already ends in one.
-std::string joinPath(std::string_view folder, std::string_view name, PathStyle style);
+[[nodiscard]] std::string joinPath(std::string_view folder, std::string_view name, PathStyle style);
 
-PathParts splitPath(std::string_view path, PathStyle style);
+[[nodiscard]] PathParts splitPath(std::string_view path, PathStyle style);
 
 // The absolute form of `path`, relative paths taken from `workingDir`; '.'
 // and '..' are resolved lexically, links are not followed and the path need
 // not exist. A trailing separator is kept. On Windows a path relative to
 // another drive than the working directory's ("D:x") is left as it is, for
 // the system to place from the directory it keeps for that drive.
-std::string lexicalFullPath(std::string_view path, std::string_view workingDir, PathStyle style);
+[[nodiscard]] std::string lexicalFullPath(std::string_view path, std::string_view workingDir, PathStyle style);
 
 }  // namespace fs

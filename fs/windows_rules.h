@@ -22,19 +22,19 @@ namespace fs::windows {
 // separators become one, and a bare drive becomes its root. A path already
 // in that form stays as it is (but for a bare drive); one that isn't full
 // comes back unchanged.
-std::string extendedPath(std::string_view fullPath);
+[[nodiscard]] std::string extendedPath(std::string_view fullPath);
 
 // The part of a path in which '*' and '?' would be wildcards: everything
 // after an extended path's prefix.
-std::string_view namePart(std::string_view path);
+[[nodiscard]] std::string_view namePart(std::string_view path);
 
 // UTF-8 of a UTF-16 name; nullopt when it holds an unpaired surrogate, which
 // UTF-8 can't carry.
-std::optional<std::string> exactUtf8(std::u16string_view name);
+[[nodiscard]] std::optional<std::string> exactUtf8(std::u16string_view name);
 
 // The UTF-8 shown for a name that exactUtf8 refuses: each unpaired
 // surrogate becomes U+FFFD.
-std::string shownUtf8(std::u16string_view name);
+[[nodiscard]] std::string shownUtf8(std::u16string_view name);
 
 // A listed name that two entries share leads to only one of them (a system
 // that can't show a name may show several as one): neither keeps its name.
@@ -48,7 +48,7 @@ enum class ListStep { entry, end, failed };
 // listing shows for more than one entry are marked. Only "no more entries"
 // ends it: a failure at any step is the failure of the whole listing, not
 // its end.
-std::optional<std::vector<Entry>> collectListing(const std::function<ListStep(Entry&)>& next);
+[[nodiscard]] std::optional<std::vector<Entry>> collectListing(const std::function<ListStep(Entry&)>& next);
 
 // What the system says about an open file, for its identity.
 struct IdentityFacts {
@@ -65,6 +65,6 @@ struct IdentityFacts {
 // without a disk serial 0, and their numbers overlap), a volume that can't be
 // asked, FAT and exFAT (which number no files for good), and ReFS without the
 // 128-bit id (its 64-bit index is not unique).
-FileId identityOf(const IdentityFacts& facts);
+[[nodiscard]] FileId identityOf(const IdentityFacts& facts);
 
 }  // namespace fs::windows

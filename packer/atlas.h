@@ -12,14 +12,14 @@
 namespace packer {
 
 // Whether `name` ends in ".nm2", in any case.
-bool matchesNm2(std::string_view name);
+[[nodiscard]] bool matchesNm2(std::string_view name);
 
 // Listing order: ASCII letters folded to upper case, compared byte by byte;
 // names that fold alike are ordered by their exact bytes.
-bool listsBefore(std::string_view left, std::string_view right);
+[[nodiscard]] bool listsBefore(std::string_view left, std::string_view right);
 
 // The entries of `atlasDir` whose names match *.nm2, sorted; nullopt when the
 // folder can't be listed.
-std::optional<std::vector<fs::Entry>> listNm2Entries(fs::FileSystem& files, const std::string& atlasDir);
+[[nodiscard]] std::optional<std::vector<fs::Entry>> listNm2Entries(fs::FileSystem& files, const std::string& atlasDir);
 
 }  // namespace packer

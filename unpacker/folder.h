@@ -11,12 +11,12 @@ namespace unpacker {
 
 // The archive's path with its extension replaced by ".nm2" (an archive
 // without extension gets the extension added).
-std::string folderPathOf(const std::string& archivePath, fs::PathStyle style);
+[[nodiscard]] std::string folderPathOf(const std::string& archivePath, fs::PathStyle style);
 
 // Creates `folderPath` when nothing is there. False when something other
 // than a directory is there. A failed creation shows later, when the first
 // member file can't be created.
-bool prepareFolder(fs::FileSystem& files, const std::string& folderPath);
+[[nodiscard]] bool prepareFolder(fs::FileSystem& files, const std::string& folderPath);
 
 // What emptying the folder must never delete: the archive, under whatever
 // name (missing when there is none), and the links by which the name the
