@@ -414,18 +414,18 @@ Reach reachOf(const std::wstring& path, HANDLE file) {
     if (folder.empty()) return Reach::unknown;
     if (isSeparator(folder.back())) folder.pop_back();
     if (folderOf(target) != folder) return Reach::outsideFolder;
-    const std::wstring_view name = nameOf(path);
-    const std::wstring_view reached = nameOf(target);
-    if (reached == name) return Reach::itself;
-    // Wine leaves trailing dots and spaces out of final paths: a name that
-    // ends in them is itself when the final path, which lacks them, opens
-    // another file or none.
-    std::wstring_view trimmed = name;
-    while (!trimmed.empty() && (trimmed.back() == L'.' || trimmed.back() == L' ')) trimmed.remove_suffix(1);
-    if (trimmed.size() < name.size() && trimmed == reached) {
+    switch (windows::matchName(nameOf(path), nameOf(target))) {
+    case windows::NameMatch::same:
+        return Reach::itself;
+    case windows::NameMatch::sameButTrailing: {
+        // Itself when the final path, which lacks the trailing dots and
+        // spaces, opens another file or none.
         const std::optional<windows::IdentityFacts> opened = numbersOf(file);
         if (!opened) return Reach::unknown;
         return leadsBack(target, *opened) ? Reach::elsewhereInFolder : Reach::itself;
+    }
+    case windows::NameMatch::other:
+        break;
     }
     return Reach::elsewhereInFolder;
 }
@@ -521,10 +521,14 @@ namespace {
 // that have it.
 constexpr auto dispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 
-// Sets the open file's attributes, leaving its times as they are.
+// Sets those of the open file's attributes that can be set, leaving its
+// times as they are.
 bool setAttributes(HANDLE file, DWORD attributes) {
+    constexpr DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    basic.FileAttributes = (attributes & settable) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & settable;
     return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
 }
 

@@ -158,6 +158,13 @@ std::string folded(std::string_view text) {
 
 }  // namespace
 
+NameMatch matchName(std::wstring_view name, std::wstring_view reached) {
+    if (name == reached) return NameMatch::same;
+    std::wstring_view trimmed = name;
+    while (!trimmed.empty() && (trimmed.back() == L'.' || trimmed.back() == L' ')) trimmed.remove_suffix(1);
+    return !trimmed.empty() && trimmed == reached ? NameMatch::sameButTrailing : NameMatch::other;
+}
+
 bool numbersSure(const IdentityFacts& facts) {
     const bool numbered = std::any_of(facts.id.begin(), facts.id.end(), [](std::uint8_t b) { return b != 0; });
     if (facts.serial == 0 || !numbered || !facts.fileSystem) return false;

@@ -1,7 +1,8 @@
 // Rules of the Windows side that need no system call: how a full path takes
 // its extended form, which listed names lead back to their file, how a
-// listing ends, and when a file's number identifies it. Every build compiles
-// them, so that they are tested on any machine.
+// listing ends, which final path shows a name itself, and when a file's
+// number identifies it. Every build compiles them, so that they are tested
+// on any machine.
 #pragma once
 
 #include <array>
@@ -72,6 +73,14 @@ bool numbersSure(const IdentityFacts& facts);
 
 // Whether two sets of facts carry the same serial and id, sure or not.
 bool sameNumbers(const IdentityFacts& a, const IdentityFacts& b);
+
+// How the last part of the final path of what a name opened compares with
+// the name: the same, exactly (a folder may tell apart names that differ
+// only in case); the same but for trailing dots and spaces, which Wine
+// leaves out of final paths, so that the name may be itself or a link to the
+// name without them; or another name, reached through a link.
+enum class NameMatch { same, sameButTrailing, other };
+NameMatch matchName(std::wstring_view name, std::wstring_view reached);
 
 // The file's identity: its volume serial and id where they are sure, and
 // its final path where it leads back to the file, by which files are told

@@ -1,6 +1,6 @@
 // The Windows side's rules that need no system: extended paths, names that
-// don't survive conversion, listings that fail part-way, and when a file's
-// number identifies it.
+// don't survive conversion, listings that fail part-way, which final path
+// names a file itself, and when a file's number identifies it.
 #include <gtest/gtest.h>
 
 #include "platform/windows_rules.h"
@@ -73,6 +73,25 @@ TEST(ListedNames, AFailureAfterTheFirstEntriesFailsTheListing) {
         results += ' ';
     }
     EXPECT_EQ(results, "failed failed 2 ");
+}
+
+TEST(FinalPaths, ANameIsItselfOnlyByItsExactNameOrWithTheTrailingDotsWineLeavesOut) {
+    const struct {
+        const wchar_t* name;
+        const wchar_t* reached;
+        NameMatch match;
+    } rows[] = {
+        {L"west_00000.nm2", L"west_00000.nm2", NameMatch::same},
+        {L"west_00000.nm2", L"WEST_00000.nm2", NameMatch::other},
+        {L"\u00e9t\u00e9.nm2", L"\u00c9T\u00c9.nm2", NameMatch::other},
+        {L"index.058.nti", L"west_00001.nm2", NameMatch::other},
+        {L"dot.", L"dot", NameMatch::sameButTrailing},
+        {L"space . ", L"space", NameMatch::sameButTrailing},
+        {L"dot.", L"DOT", NameMatch::other},
+        {L"dot", L"dot.", NameMatch::other},
+        {L"...", L"", NameMatch::other},
+    };
+    for (const auto& row : rows) EXPECT_EQ(matchName(row.name, row.reached), row.match) << row.name;
 }
 
 TEST(Identity, NumbersOnlyWhereTheyAreSureAndTheFinalPathWhereItLeadsBack) {
