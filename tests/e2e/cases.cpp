@@ -631,7 +631,8 @@ std::vector<Case> cases() {
     const std::string atX = banner + testsupport::packerSaid("X:\\", "X:\\atlas",
                                                              {"X:\\atlas\\atlas.nti", "X:\\atlas\\route.nm2", "X:\\out.nm3"});
     const std::vector<Case> sameFileOnWindows{
-        // The first input the output may be is named.
+        // Which input it is can't be told: the first it may be is named,
+        // where the Linux build names the route file or the member.
         outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfTheIndexWhereNumbersAreNotSure", "t/atlas/atlas.nti"),
         outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfTheRouteWhereNumbersAreNotSure", "t/atlas/route.nm2"),
         outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfAMemberWhereNumbersAreNotSure", "t/atlas/more.nm2"),
