@@ -158,16 +158,27 @@ std::string folded(std::string_view text) {
 
 }  // namespace
 
-FileId identityOf(const IdentityFacts& facts) {
+NameMatch matchName(std::wstring_view name, std::wstring_view reached) {
+    if (name == reached) return NameMatch::same;
+    std::wstring_view trimmed = name;
+    while (!trimmed.empty() && (trimmed.back() == L'.' || trimmed.back() == L' ')) trimmed.remove_suffix(1);
+    return !trimmed.empty() && trimmed == reached ? NameMatch::sameButTrailing : NameMatch::other;
+}
+
+bool numbersSure(const IdentityFacts& facts) {
     const bool numbered = std::any_of(facts.id.begin(), facts.id.end(), [](std::uint8_t b) { return b != 0; });
-    bool sure = facts.serial != 0 && numbered && facts.fileSystem.has_value();
-    if (sure) {
-        const std::string system = folded(*facts.fileSystem);
-        if (system.starts_with("FAT") || system == "EXFAT") sure = false;
-        if (system == "REFS" && !facts.wideId) sure = false;
-    }
+    if (facts.serial == 0 || !numbered || !facts.fileSystem) return false;
+    const std::string system = folded(*facts.fileSystem);
+    if (system.starts_with("FAT") || system == "EXFAT") return false;
+    return system != "REFS" || facts.wideId;
+}
+
+bool sameNumbers(const IdentityFacts& a, const IdentityFacts& b) { return a.serial == b.serial && a.id == b.id; }
+
+FileId identityOf(const IdentityFacts& facts) {
+    const bool sure = numbersSure(facts);
     FileId id;
-    id.finalPath = facts.finalPath;
+    if (facts.finalPathLeadsBack) id.finalPath = facts.finalPath;
     id.numbered = sure;
     if (sure) {
         id.device = facts.serial;

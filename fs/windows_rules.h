@@ -1,7 +1,8 @@
 // Rules of the Windows side that need no system call: how a full path takes
 // its extended form, which listed names lead back to their file, how a
-// listing ends, and when a file's number identifies it. Every build compiles
-// them, so that they are tested on any machine.
+// listing ends, which final path shows a name itself, and when a file's
+// number identifies it. Every build compiles them, so that they are tested
+// on any machine.
 #pragma once
 
 #include <array>
@@ -57,14 +58,33 @@ struct IdentityFacts {
     bool wideId = false;                    // the 128-bit id, not the older 64-bit index
     std::optional<std::string> fileSystem;  // nullopt when the volume can't be asked
     std::string finalPath;                  // empty when it can't be had
+    // False when opening the final path reaches another file or none: Wine
+    // leaves trailing dots and spaces out of final paths, so that "a.nm2."
+    // shows the final path of "a.nm2".
+    bool finalPathLeadsBack = true;
 };
 
-// The file's identity: its volume serial and id where they surely identify
-// it, and always its final path, by which files are told apart where the
-// numbers are not sure. Not sure: a serial or id of 0 (Wine gives every file system
-// without a disk serial 0, and their numbers overlap), a volume that can't be
-// asked, FAT and exFAT (which number no files for good), and ReFS without the
-// 128-bit id (its 64-bit index is not unique).
+// Whether the volume serial and id surely identify the file. Not sure: a
+// serial or id of 0 (Wine gives every file system without a disk serial 0,
+// and their numbers overlap), a volume that can't be asked, FAT and exFAT
+// (which number no files for good), and ReFS without the 128-bit id (its
+// 64-bit index is not unique).
+[[nodiscard]] bool numbersSure(const IdentityFacts& facts);
+
+// Whether two sets of facts carry the same serial and id, sure or not.
+[[nodiscard]] bool sameNumbers(const IdentityFacts& a, const IdentityFacts& b);
+
+// How the last part of the final path of what a name opened compares with
+// the name: the same, exactly (a folder may tell apart names that differ
+// only in case); the same but for trailing dots and spaces, which Wine
+// leaves out of final paths, so that the name may be itself or a link to the
+// name without them; or another name, reached through a link.
+enum class NameMatch { same, sameButTrailing, other };
+[[nodiscard]] NameMatch matchName(std::wstring_view name, std::wstring_view reached);
+
+// The file's identity: its volume serial and id where they are sure, and
+// its final path where it leads back to the file, by which files are told
+// apart where the numbers are not sure.
 [[nodiscard]] FileId identityOf(const IdentityFacts& facts);
 
 }  // namespace fs::windows

@@ -1,6 +1,6 @@
 // The Windows side's rules that need no system: extended paths, names that
-// don't survive conversion, listings that fail part-way, and when a file's
-// number identifies it.
+// don't survive conversion, listings that fail part-way, which final path
+// names a file itself, and when a file's number identifies it.
 #include <gtest/gtest.h>
 
 #include "fs/windows_rules.h"
@@ -75,40 +75,82 @@ TEST(ListedNames, AFailureAfterTheFirstEntriesFailsTheListing) {
     EXPECT_EQ(results, "failed failed 2 ");
 }
 
-TEST(Identity, NumbersOnlyWhereTheyAreSureAndAlwaysTheFinalPath) {
-    const auto facts = [](std::uint64_t serial, std::uint8_t low, std::uint8_t high, bool wide,
-                          std::optional<std::string> system) {
+TEST(FinalPaths, ANameIsItselfOnlyByItsExactNameOrWithTheTrailingDotsWineLeavesOut) {
+    const struct {
+        const wchar_t* name;
+        const wchar_t* reached;
+        NameMatch match;
+    } rows[] = {
+        {L"west_00000.nm2", L"west_00000.nm2", NameMatch::same},
+        {L"west_00000.nm2", L"WEST_00000.nm2", NameMatch::other},
+        {L"\u00e9t\u00e9.nm2", L"\u00c9T\u00c9.nm2", NameMatch::other},
+        {L"index.058.nti", L"west_00001.nm2", NameMatch::other},
+        {L"dot.", L"dot", NameMatch::sameButTrailing},
+        {L"space . ", L"space", NameMatch::sameButTrailing},
+        {L"dot.", L"DOT", NameMatch::other},
+        {L"dot", L"dot.", NameMatch::other},
+        {L"...", L"", NameMatch::other},
+    };
+    for (const auto& row : rows) EXPECT_EQ(matchName(row.name, row.reached), row.match) << row.name;
+}
+
+TEST(Identity, NumbersOnlyWhereTheyAreSureAndTheFinalPathWhereItLeadsBack) {
+    const std::string finalPath = "\\\\?\\Z:\\dev\\shm\\a.nm2";
+    const auto facts = [&](std::uint64_t serial, std::uint8_t low, std::uint8_t high, bool wide,
+                           std::optional<std::string> system, bool leadsBack = true) {
         IdentityFacts made;
         made.serial = serial;
         made.id[0] = low;
         made.id[15] = high;
         made.wideId = wide;
         made.fileSystem = std::move(system);
-        made.finalPath = "\\\\?\\Z:\\dev\\shm\\a.nm2";
+        made.finalPath = finalPath;
+        made.finalPathLeadsBack = leadsBack;
         return made;
     };
     const struct {
         IdentityFacts facts;
         bool numbered;
         std::uint64_t device, inode, inodeHigh;
+        bool keepsPath;
     } rows[] = {
-        {facts(0x5a000000, 7, 9, true, "NTFS"), true, 0x5a000000, 7, 0x0900000000000000},
-        {facts(0x5a000000, 7, 9, true, "ReFS"), true, 0x5a000000, 7, 0x0900000000000000},
-        {facts(0x5a000000, 7, 0, false, "ReFS"), false, 0, 0, 0},
-        {facts(0, 2, 0, true, "NTFS"), false, 0, 0, 0},
-        {facts(0x1234, 0, 0, true, "NTFS"), false, 0, 0, 0},
-        {facts(0x1234, 7, 0, false, "FAT32"), false, 0, 0, 0},
-        {facts(0x1234, 7, 0, false, "exFAT"), false, 0, 0, 0},
-        {facts(0x1234, 7, 0, false, std::nullopt), false, 0, 0, 0},
+        {facts(0x5a000000, 7, 9, true, "NTFS"), true, 0x5a000000, 7, 0x0900000000000000, true},
+        {facts(0x5a000000, 7, 9, true, "ReFS"), true, 0x5a000000, 7, 0x0900000000000000, true},
+        {facts(0x5a000000, 7, 0, false, "ReFS"), false, 0, 0, 0, true},
+        {facts(0, 2, 0, true, "NTFS"), false, 0, 0, 0, true},
+        {facts(0x1234, 0, 0, true, "NTFS"), false, 0, 0, 0, true},
+        {facts(0x1234, 7, 0, false, "FAT32"), false, 0, 0, 0, true},
+        {facts(0x1234, 7, 0, false, "exFAT"), false, 0, 0, 0, true},
+        {facts(0x1234, 7, 0, false, std::nullopt), false, 0, 0, 0, true},
+        // "a.nm2." under Wine: its final path opens "a.nm2", or nothing.
+        {facts(0, 8, 0, true, std::nullopt, false), false, 0, 0, 0, false},
+        {facts(0x5a000000, 8, 0, true, "NTFS", false), true, 0x5a000000, 8, 0, false},
     };
     for (const auto& row : rows) {
         const fs::FileId id = identityOf(row.facts);
+        EXPECT_EQ(numbersSure(row.facts), row.numbered);
         EXPECT_EQ(id.numbered, row.numbered);
         EXPECT_EQ(id.device, row.device);
         EXPECT_EQ(id.inode, row.inode);
         EXPECT_EQ(id.inodeHigh, row.inodeHigh);
-        EXPECT_EQ(id.finalPath, "\\\\?\\Z:\\dev\\shm\\a.nm2");
+        EXPECT_EQ(id.finalPath, row.keepsPath ? finalPath : "");
     }
+}
+
+TEST(Identity, TheNumbersAtAFinalPathTellWhetherItLeadsBack) {
+    IdentityFacts opened;
+    opened.serial = 0;
+    opened.id[0] = 8;
+    IdentityFacts reopened = opened;
+    EXPECT_TRUE(sameNumbers(opened, reopened));
+    reopened.id[0] = 9;
+    EXPECT_FALSE(sameNumbers(opened, reopened));
+    reopened = opened;
+    reopened.id[15] = 1;
+    EXPECT_FALSE(sameNumbers(opened, reopened));
+    reopened = opened;
+    reopened.serial = 0x5a000000;
+    EXPECT_FALSE(sameNumbers(opened, reopened));
 }
 
 }  // namespace

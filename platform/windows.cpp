@@ -315,9 +315,41 @@ std::wstring finalPathOf(HANDLE file) {
     return path;
 }
 
-std::wstring folded(std::wstring text) {
-    if (!text.empty()) ::CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
+HANDLE openAttributes(const std::wstring& path, DWORD flags = 0) {
+    return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+}
+
+// The serial and id the system gives the open file: the 128-bit id where it
+// has one (Windows 8 and later), the older 64-bit index otherwise.
+void numbersOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info, windows::IdentityFacts& facts) {
+    FILE_ID_INFO wideId{};
+    if (::GetFileInformationByHandleEx(file, FileIdInfo, &wideId, sizeof wideId)) {
+        facts.serial = wideId.VolumeSerialNumber;
+        std::memcpy(facts.id.data(), wideId.FileId.Identifier, facts.id.size());
+        facts.wideId = true;
+        return;
+    }
+    facts.serial = info.dwVolumeSerialNumber;
+    const std::uint64_t index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+    for (std::size_t k = 0; k < 8; ++k) facts.id[k] = static_cast<std::uint8_t>(index >> (8 * k));
+}
+
+std::optional<windows::IdentityFacts> numbersOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(file, &info)) return std::nullopt;
+    windows::IdentityFacts facts;
+    numbersOf(file, info, facts);
+    return facts;
+}
+
+// Whether opening `finalPath` reaches the file of `facts`.
+bool leadsBack(const std::wstring& finalPath, const windows::IdentityFacts& facts) {
+    const HANDLE file = openAttributes(finalPath);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const std::optional<windows::IdentityFacts> reached = numbersOf(file);
+    ::CloseHandle(file);
+    return reached && windows::sameNumbers(facts, *reached);
 }
 
 // What the open file is: a folder when it is one, a file otherwise.
@@ -330,25 +362,16 @@ std::optional<fs::Status> infoOf(HANDLE file) {
     result.links = info.nNumberOfLinks;
 
     windows::IdentityFacts facts;
-    FILE_ID_INFO wideId{};
-    if (::GetFileInformationByHandleEx(file, FileIdInfo, &wideId, sizeof wideId)) {
-        facts.serial = wideId.VolumeSerialNumber;
-        std::memcpy(facts.id.data(), wideId.FileId.Identifier, facts.id.size());
-        facts.wideId = true;
-    } else {
-        facts.serial = info.dwVolumeSerialNumber;
-        const std::uint64_t index = std::uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
-        for (std::size_t k = 0; k < 8; ++k) facts.id[k] = static_cast<std::uint8_t>(index >> (8 * k));
-    }
+    numbersOf(file, info, facts);
     facts.fileSystem = fileSystemOf(file);
-    facts.finalPath = utf8(finalPathOf(file));
+    const std::wstring finalPath = finalPathOf(file);
+    facts.finalPath = utf8(finalPath);
+    // Only where the numbers can't tell files apart do final paths: a file
+    // whose numbers are sure shares no folder, and so no final path, with
+    // one whose numbers aren't.
+    if (!windows::numbersSure(facts) && !finalPath.empty()) facts.finalPathLeadsBack = leadsBack(finalPath, facts);
     result.id = windows::identityOf(facts);
     return result;
-}
-
-HANDLE openAttributes(const std::wstring& path, DWORD flags = 0) {
-    return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
 // The final path of what `path` names, links followed; empty when nothing
@@ -367,14 +390,22 @@ std::wstring_view folderOf(std::wstring_view path) {
     return last == std::wstring_view::npos ? std::wstring_view() : path.substr(0, last);
 }
 
-// Where `path` (extended) names something through a link: what it reaches
-// lies in another folder than the path's own folder, or under another name.
-// Some systems (Wine) mark no link as one, and delete the target of a link
-// for the link; this asks where the name leads instead.
-enum class Reach { nothing, itself, elsewhereInFolder, outsideFolder, unknown };
-Reach reachOf(const std::wstring& path) {
-    const std::wstring target = finalPathOf(path);
-    if (target.empty()) return ::GetFileAttributesW(path.c_str()) == noAttributes ? Reach::nothing : Reach::unknown;
+// The last part of a path.
+std::wstring_view nameOf(std::wstring_view path) {
+    const std::size_t last = path.find_last_of(L"\\/");
+    return last == std::wstring_view::npos ? path : path.substr(last + 1);
+}
+
+// Where the name `path` (extended) leads, `file` being what it opened: to
+// itself, to another name in its folder, out of its folder, or, when the
+// system can't say, unknown. Some systems (Wine) mark no link as one, and
+// delete the target of a link for the link; this asks the final path of
+// what the name opened instead, name and folder exactly as they are, since
+// a case-sensitive folder may hold names that differ only in case.
+enum class Reach { itself, elsewhereInFolder, outsideFolder, unknown };
+Reach reachOf(const std::wstring& path, HANDLE file) {
+    const std::wstring target = finalPathOf(file);
+    if (target.empty()) return Reach::unknown;
     // A drive's root is named with its separator, and final paths of roots
     // end in one.
     std::wstring folderName(folderOf(path));
@@ -382,14 +413,21 @@ Reach reachOf(const std::wstring& path) {
     std::wstring folder = finalPathOf(folderName);
     if (folder.empty()) return Reach::unknown;
     if (isSeparator(folder.back())) folder.pop_back();
-    if (folded(std::wstring(folderOf(target))) != folded(folder)) return Reach::outsideFolder;
-    // Wine leaves trailing dots and spaces out of final paths.
-    const auto nameOf = [](std::wstring_view full) {
-        std::wstring_view name = full.substr(folderOf(full).size());
-        while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.remove_suffix(1);
-        return folded(std::wstring(name));
-    };
-    return nameOf(path) == nameOf(target) ? Reach::itself : Reach::elsewhereInFolder;
+    if (folderOf(target) != folder) return Reach::outsideFolder;
+    switch (windows::matchName(nameOf(path), nameOf(target))) {
+    case windows::NameMatch::same:
+        return Reach::itself;
+    case windows::NameMatch::sameButTrailing: {
+        // Itself when the final path, which lacks the trailing dots and
+        // spaces, opens another file or none.
+        const std::optional<windows::IdentityFacts> opened = numbersOf(file);
+        if (!opened) return Reach::unknown;
+        return leadsBack(target, *opened) ? Reach::elsewhereInFolder : Reach::itself;
+    }
+    case windows::NameMatch::other:
+        break;
+    }
+    return Reach::elsewhereInFolder;
 }
 
 // What `path` is, links followed or, with `followLast` false, the last
@@ -476,24 +514,66 @@ std::optional<std::vector<DirEntry>> listDir(const std::string& dir) {
 
 bool makeDir(const std::string& path) { return ::_wmkdir(native(path).c_str()) == 0; }
 
+namespace {
+
+// How SetFileInformationByHandle is asked for FILE_DISPOSITION_INFO_EX
+// (Windows 10, 1809 and later), which the headers declare only for systems
+// that have it.
+constexpr auto dispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+
+// Sets those of the open file's attributes that can be set, leaving its
+// times as they are.
+bool setAttributes(HANDLE file, DWORD attributes) {
+    constexpr DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = (attributes & settable) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & settable;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) != 0;
+}
+
+// Deletes the name the open file was opened by, without changing the file:
+// its read-only attribute, which its other names share, stays as it was.
+bool deleteOpen(HANDLE file, DWORD attributes) {
+    FILE_DISPOSITION_INFO_EX ignoringReadOnly{FILE_DISPOSITION_FLAG_DELETE |
+                                              FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE};
+    if (::SetFileInformationByHandle(file, dispositionInfoEx, &ignoringReadOnly, sizeof ignoringReadOnly)) return true;
+    // Where that is unknown (before Windows 10, and Wine), a read-only file
+    // can't be deleted: it loses the attribute while its deletion is set,
+    // and gets it back by the same handle when it has another name or stays.
+    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !setAttributes(file, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) return false;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool deleted = ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (readOnly && (!deleted || !::GetFileInformationByHandle(file, &info) || info.nNumberOfLinks > 1)) {
+        setAttributes(file, attributes);
+    }
+    return deleted;
+}
+
+}  // namespace
+
 bool removeFile(const std::string& path) {
     const std::wstring name = native(path);
-    const DWORD attributes = attributesOf(name);
-    if (attributes == noAttributes) return false;
-    // A link the system marks as one goes by its own name; one it doesn't
-    // mark may take its target with it, so it stays.
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        const Reach reach = reachOf(name);
-        if (reach == Reach::outsideFolder || reach == Reach::elsewhereInFolder) return false;
+    // A link the system marks as one opens as the link, and goes by its own
+    // name; one it doesn't mark opens as its target, which the deletion
+    // would take, so it stays.
+    const HANDLE file =
+        ::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    bool deletable = ::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+                     (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (deletable && (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        const Reach reach = reachOf(name, file);
+        deletable = reach != Reach::outsideFolder && reach != Reach::elsewhereInFolder;
     }
-    // A read-only file can't be deleted until it is no longer read-only; if
-    // it still can't be, it is left as it was.
-    const bool readOnly =
-        (attributes & FILE_ATTRIBUTE_READONLY) != 0 && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    if (readOnly && !::SetFileAttributesW(name.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) return false;
-    if (::DeleteFileW(name.c_str())) return true;
-    if (readOnly) ::SetFileAttributesW(name.c_str(), attributes);
-    return false;
+    const bool deleted = deletable && deleteOpen(file, tag.FileAttributes);
+    ::CloseHandle(file);
+    return deleted;
 }
 
 // ---- Files ----
@@ -640,16 +720,16 @@ NewFile createNew(const std::string& path) {
 }
 
 std::optional<File> openExisting(const std::string& path) {
-    // Never through a link, marked as one or not: the name must lead to
-    // itself.
     const std::wstring name = native(path);
-    if (reachOf(name) != Reach::itself) return std::nullopt;
     const HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    // Never through a link, marked as one or not: what opened must be the
+    // name itself.
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (handle != INVALID_HANDLE_VALUE &&
-        (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
-         (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)) {
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+        (tag.FileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        reachOf(name, handle) != Reach::itself) {
         ::CloseHandle(handle);
         return std::nullopt;
     }
@@ -733,12 +813,20 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 std::optional<File> createOutput(const std::string& path, const std::string* madeThroughLink) {
     std::wstring name = native(path);
     const Lock lock(removesLock);
+    const bool reachedAFile = attributesOf(name) != noAttributes;
     // The output goes where its name leads, as the user asked, after the
     // packer made sure it is none of its inputs. Opened with no sharing, it
-    // can't be created while another run has it open.
+    // can't be created while another run has it open, and an existing file
+    // is emptied only once the open has succeeded.
     std::optional<File> file = createNamed(name, CREATE_ALWAYS);
     if (!file) return std::nullopt;
     madeName = madeThroughLink != nullptr ? native(*madeThroughLink) : std::wstring();
+    // A link that led nowhere, which no chain of links showed beforehand
+    // (Wine marks none), made the file where it leads.
+    if (madeName.empty() && !reachedAFile) {
+        const HANDLE made = systemHandleOf(streamOf(*file));
+        if (reachOf(name, made) != Reach::itself) madeName = finalPathOf(made);
+    }
     outputName.swap(name);
     outputSet = true;
     outputHandle = systemHandleOf(streamOf(*file));
@@ -753,6 +841,9 @@ bool closeOutput(File& output) {
 
 void forgetOutput() {
     const Lock lock(removesLock);
+    // The run deletes its output by the name it was given, which leaves a
+    // file made at the end of a link: that goes too, as on an interrupt.
+    if (!madeName.empty()) ::DeleteFileW(madeName.c_str());
     outputSet = false;
     outputHandle = nullptr;
     outputName.clear();

@@ -8,7 +8,8 @@
 // the case's folder; {} is the folder itself) as the program under test names
 // it, /tmp/x/rel on Linux and Z:\tmp\x\rel under Wine. {.exe} is ".exe" under
 // Wine and nothing on Linux; {veskal} and {unveskal} name the programs under
-// test (for rows run through Wine's shell).
+// test (for rows run through Wine's shell), {hold} the helper that holds a
+// file open as another run would while it runs a command (tests/e2e/hold.cpp).
 #pragma once
 
 #include <cstdint>
@@ -53,6 +54,7 @@ inline Entry hardLink(std::string path, std::string existing) {
 inline Entry sparse(std::string path, Bytes start, std::uint64_t size) {
     return {Entry::Kind::sparse, std::move(path), std::move(start), size};
 }
+// Made read-only; as a change, the file is read-only after the run.
 inline Entry readOnly(std::string path) { return {Entry::Kind::readOnly, std::move(path), {}}; }
 inline Entry gone(std::string path) { return {Entry::Kind::gone, std::move(path), {}}; }
 // After the run `path` holds the same bytes as `other` (for files too large to spell out).
@@ -80,7 +82,7 @@ struct Case {
     std::vector<std::string> args{};
     int status = 0;
     std::string err{};             // standard error, exact; standard output is always empty
-    std::vector<Entry> changes{};  // file, dir, link, gone, sameAs: every other entry stays as it was
+    std::vector<Entry> changes{};  // file, dir, link, gone, sameAs, readOnly: every other entry stays as it was
 };
 
 std::vector<Case> cases();

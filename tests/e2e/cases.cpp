@@ -612,6 +612,118 @@ std::vector<Case> cases() {
     };
     table.insert(table.end(), windows.begin(), windows.end());
 
+    // --- Windows: which file a name is, and runs that share no file ---
+    // Under Wine every file system but the one holding a drive's root has
+    // serial 0 (a tmpfs here): files there are told apart by their final
+    // paths, which can't tell two names of one file apart, so that a file
+    // with another name may be any input. {hold} holds a file open as
+    // another run would while the command after it runs.
+    const std::vector<Entry> unnumbered{tmpfs("t"), file("t/atlas/atlas.nti", index), file("t/atlas/route.nm2", route)};
+    const auto outputIsAnUnnumberedInput = [&](std::string name, const std::string& input) {
+        return Case{.name = std::move(name), .only = Only::wine,
+                    .setup = unnumbered + std::vector{file("t/atlas/more.nm2", more), hardLink("t/alias.nm3", input)},
+                    .args = {"-i:atlas.nti", "-r:route.nm2", "-o:{t/alias.nm3}", "{t/atlas}"}, .status = 1,
+                    .err = packerNames("{t/atlas}", "atlas.nti", "route.nm2", "{t/alias.nm3}") +
+                           " Error open file {t/atlas/atlas.nti}.\n"};
+    };
+    // The transcript of a run at the root of the drive X:, which a file can
+    // hold.
+    const std::string atX = banner + testsupport::packerSaid("X:\\", "X:\\atlas",
+                                                             {"X:\\atlas\\atlas.nti", "X:\\atlas\\route.nm2", "X:\\out.nm3"});
+    const std::vector<Case> sameFileOnWindows{
+        // Which input it is can't be told: the first it may be is named,
+        // where the Linux build names the route file or the member.
+        outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfTheIndexWhereNumbersAreNotSure", "t/atlas/atlas.nti"),
+        outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfTheRouteWhereNumbersAreNotSure", "t/atlas/route.nm2"),
+        outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfAMemberWhereNumbersAreNotSure", "t/atlas/more.nm2"),
+        {.name = "OutputWithAnotherNameWhereNumbersAreNotSureMayBeAnInput", .only = Only::wine,
+         .setup = unnumbered + std::vector{file("t/out.nm3", older), hardLink("t/other.nm3", "t/out.nm3")},
+         .args = {"-i:atlas.nti", "-r:route.nm2", "-o:{t/out.nm3}", "{t/atlas}"}, .status = 1,
+         .err = packerNames("{t/atlas}", "atlas.nti", "route.nm2", "{t/out.nm3}") + " Error open file {t/atlas/atlas.nti}.\n"},
+        {.name = "NamesThatDifferOnlyInCaseAreTwoFilesWhereNumbersAreNotSure", .only = Only::wine,
+         .setup = unnumbered + std::vector{file("t/atlas/ROUTE.nm2", more)},
+         .args = {"-i:atlas.nti", "-r:route.nm2", "-o:{out.nm3}", "{t/atlas}"},
+         .err = packs("{t/atlas}", "{out.nm3}", {"ROUTE.nm2"}), .changes = {file("out.nm3", archiveOf({index, route, more}))}},
+        {.name = "IndexNamedAsAMemberBesideItsUpperCaseNameWhereNumbersAreNotSure", .only = Only::wine,
+         .setup = {tmpfs("t"), file("t/atlas/idx.nm2", index), file("t/atlas/route.nm2", route), file("t/atlas/IDX.nm2", more)},
+         .args = {"-i:idx.nm2", "-r:route.nm2", "-o:{out.nm3}", "{t/atlas}"},
+         .err = packs("{t/atlas}", "idx.nm2", "route.nm2", "{out.nm3}", {"IDX.nm2"}),
+         .changes = {file("out.nm3", archiveOf({index, route, more}))}},
+        {.name = "AnotherNameOfTheRouteWhereNumbersAreNotSureIsRefused", .only = Only::wine,
+         .setup = unnumbered + std::vector{hardLink("t/atlas/route-again.nm2", "t/atlas/route.nm2")},
+         .args = {"-i:atlas.nti", "-r:route.nm2", "-o:{out.nm3}", "{t/atlas}"}, .status = 1,
+         .err = packerNames("{t/atlas}", "atlas.nti", "route.nm2", "{out.nm3}", 2) +
+                " Error open file {t/atlas/route-again.nm2}.\n"},
+        // A name ending in a dot has the final path of the name without it.
+        {.name = "NameEndingInADotIsNotTheFileWithoutIt", .only = Only::wine,
+         .setup = {tmpfs("t"), file("t/atlas/atlas.nti", index), file("t/atlas/route.nm2.", other),
+                   file("t/atlas/route.nm2", route)},
+         .args = {"-i:atlas.nti", "-r:route.nm2.", "-o:{out.nm3}", "{t/atlas}"}, .status = 1,
+         .err = packerNames("{t/atlas}", "atlas.nti", "route.nm2.", "{out.nm3}", 2) +
+                " Error open file {t/atlas/route.nm2}.\n"},
+
+        // The link stays: Wine can't delete it without its target.
+        {.name = "FileMadeAtTheEndOfALinkThatLedNowhereGoesWhenTheRunFails", .only = Only::wine,
+         .setup = atlas({file("atlas/old.nm2", memberBytes("OLD0", 15, 4)), dir("made"),
+                         link("links/out.nm3", "../made/out.nm3")}),
+         .args = {"-i:atlas.nti", "-r:route.nm2", "-o:{links/out.nm3}", "{atlas}"}, .status = 1,
+         .err = packerNames("{atlas}", "atlas.nti", "route.nm2", "{links/out.nm3}", 2) +
+                " Non valid version [0xf] route file [{atlas/old.nm2}].\n"},
+
+        // --- The unpacker's folder: links the emptying leaves are never written through ---
+        {.name = "LinkToWhereTheIndexGoesIsNeverWrittenThrough", .only = Only::wine,
+         .setup = {file("west.nm3", west), link("west.nm2/west_00001.nm2", "index.058.nti")},
+         .program = Program::unveskal, .args = {"west.nm3"}, .status = 1,
+         .err = unpackerStart("west.nm3", "{west.nm2}") + checks(west.size(), 2) + memberLines("west", index, 1) +
+                " File {west.nm2/west_00001.nm2} NOT created.\n",
+         .changes = {file("west.nm2/index.058.nti", index), file("west.nm2/west_00000.nm2", route)}},
+        // Held by another run that lets nobody delete it, the other name
+        // stays.
+        {.name = "LinkToANameThatDiffersOnlyInCaseIsNeverWrittenThrough", .only = Only::wine,
+         .setup = {file("west.nm3", pair), file("west.nm2/WEST_00000.nm2", "another file"),
+                   link("west.nm2/west_00000.nm2", "WEST_00000.nm2")},
+         .program = Program::shell, .args = {"{hold} d rw {west.nm2/WEST_00000.nm2} {unveskal} west.nm3"}, .status = 1,
+         .err = unpackerStart("west.nm3", "{west.nm2}") + checks(pair.size(), 1) + memberLines("west", index, 0) +
+                " File {west.nm2/west_00000.nm2} NOT created.\n",
+         .changes = {file("west.nm2/index.058.nti", index)}},
+        {.name = "ReadOnlyFileDeletedFromTheFolderStaysReadOnlyUnderItsOtherName",
+         .setup = {file("west.nm3", pair), file("keep.nm2", "kept"), hardLink("west.nm2/old.nm2", "keep.nm2"),
+                   readOnly("keep.nm2")},
+         .program = Program::unveskal, .args = {"west.nm3"}, .err = unpacks("west.nm3", "{west.nm2}", "west", {index, route}),
+         .changes = unpacked("west.nm2", "west", {index, route}) + std::vector{gone("west.nm2/old.nm2"), readOnly("keep.nm2")}},
+
+        // --- Runs that share no file ---
+        // A reader that lets others do anything still keeps the packer out.
+        {.name = "OutputThatAnotherRunReadsIsNotCreated", .only = Only::wine, .setup = atlas({file("out.nm3", older)}),
+         .program = Program::shell,
+         .args = {"{hold} r rwd {out.nm3} {veskal} -i:atlas.nti -r:route.nm2 -o:{out.nm3} {atlas}"}, .status = 1,
+         .err = usualNames(0) + " Error: Can't create file: {out.nm3}\n"},
+        {.name = "ArchiveThatAnotherRunWritesIsNotFound", .only = Only::wine,
+         .setup = {file("west.nm3", west), file("west.nm2/old.nm2", "old")}, .program = Program::shell,
+         .args = {"{hold} w rwd {west.nm3} {unveskal} west.nm3"}, .status = 1,
+         .err = unpackerStart("west.nm3", "{west.nm2}") + " File {west.nm3} NOT found.\n",
+         .changes = {gone("west.nm2/old.nm2")}},
+        {.name = "ArchiveThatAnotherRunReadsUnpacks", .only = Only::wine, .setup = {file("west.nm3", west)},
+         .program = Program::shell, .args = {"{hold} r r {west.nm3} {unveskal} west.nm3"},
+         .err = unpacks("west.nm3", "{west.nm2}", "west", {index, route, more}),
+         .changes = unpacked("west.nm2", "west", {index, route, more})},
+        // The transcript goes into the file, at the root of X: so that it
+        // names the same paths in every run; the shell says that the run
+        // failed.
+        {.name = "StandardErrorThatIsTheOutputIsNotCreated", .only = Only::wine,
+         .setup = {file("x/atlas/atlas.nti", index), file("x/atlas/route.nm2", route), drive("x", "x")},
+         .program = Program::shell,
+         .args = {"X: & cd \\ & {veskal} -i:atlas.nti -r:route.nm2 -o:out.nm3 atlas 2>out.nm3 || echo failed>&2"},
+         .status = 1, .err = "failed\r\n",
+         .changes = {file("x/out.nm3", atX + " Error: Can't create file: X:\\out.nm3\n")}},
+        {.name = "StandardErrorThatIsTheArchiveIsNotFound", .only = Only::wine,
+         .setup = {file("x/west.nm3", west), drive("x", "x")}, .program = Program::shell,
+         .args = {"X: & cd \\ & {unveskal} west.nm3 2>>west.nm3 || echo failed>&2"}, .status = 1, .err = "failed\r\n",
+         .changes = {dir("x/west.nm2"),
+                     file("x/west.nm3", west + unpackerStart("west.nm3", "X:\\west.nm2") + " File X:\\west.nm3 NOT found.\n")}},
+    };
+    table.insert(table.end(), sameFileOnWindows.begin(), sameFileOnWindows.end());
+
     // The footer's table grows past 512 entries.
     Case many{.name = "TableGrowsPastFiveHundredTwelveMembers", .setup = atlas(), .args = usual};
     std::vector<Bytes> manyMembers{index, route};

@@ -1,7 +1,7 @@
 // Plays the table of end-to-end cases against this build's own programs, or,
-// given `--wine WINE64 WINESERVER PREFIX VESKAL_EXE UNVESKAL_EXE`, against a
-// Windows build under Wine with every path in Windows form (Wine's drive Z:
-// is the Linux root).
+// given `--wine WINE64 WINESERVER PREFIX VESKAL_EXE UNVESKAL_EXE HOLD_EXE`,
+// against a Windows build under Wine with every path in Windows form (Wine's
+// drive Z: is the Linux root).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -21,7 +21,7 @@ using e2e::Program;
 using testsupport::RunResult;
 
 struct Wine {
-    std::string wine64, wineserver, prefix, veskal, unveskal;
+    std::string wine64, wineserver, prefix, veskal, unveskal, hold;
 };
 Wine wine;  // empty wine64: the cases run natively
 bool underWine() { return !wine.wine64.empty(); }
@@ -81,6 +81,8 @@ std::string filled(const std::string& text, const std::string& base, bool native
             result += underWine() ? ".exe" : "";
         } else if (inner == "veskal" || inner == "unveskal") {
             result += translated(inner == "veskal" ? wine.veskal : wine.unveskal);
+        } else if (inner == "hold") {
+            result += translated(wine.hold);
         } else {
             const std::string path = inner.empty() ? base : base + "/" + inner;
             result += native ? path : translated(path);
@@ -203,6 +205,11 @@ TEST_P(Table, Case) {
             expected[change.path] = after.count(change.bytes) ? after.at(change.bytes) : "";
             EXPECT_TRUE(sameBytes(base + "/" + change.path, base + "/" + change.bytes)) << change.path;
             break;
+        case Entry::Kind::readOnly: {
+            const stdfs::perms writable = stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write;
+            EXPECT_EQ(stdfs::status(base + "/" + change.path).permissions() & writable, stdfs::perms::none) << change.path;
+            break;
+        }
         default: FAIL() << "not a change";
         }
     }
@@ -221,11 +228,11 @@ void PrintTo(const Case& row, std::ostream* out) { *out << row.name; }
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (argc == 7 && std::string(argv[1]) == "--wine") {
-        wine = {argv[2], argv[3], argv[4], argv[5], argv[6]};
+    if (argc == 8 && std::string(argv[1]) == "--wine") {
+        wine = {argv[2], argv[3], argv[4], argv[5], argv[6], argv[7]};
         ::testing::AddGlobalTestEnvironment(new WineEnvironment);
     } else if (argc != 1) {
-        std::fprintf(stderr, "usage: %s [--wine WINE64 WINESERVER PREFIX VESKAL_EXE UNVESKAL_EXE]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--wine WINE64 WINESERVER PREFIX VESKAL_EXE UNVESKAL_EXE HOLD_EXE]\n", argv[0]);
         return 2;
     }
     return RUN_ALL_TESTS();
