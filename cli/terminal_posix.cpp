@@ -85,11 +85,10 @@ std::atomic<bool> interruptWaiting{false};
 std::atomic<const char*> interruptMessage{nullptr};
 // The output an interrupt cuts and deletes, changed only while interrupts
 // are held back: its path, its descriptor while it is open, and the file
-// made through a link.
-std::string outputPath;
+// made through a link; the strings are the run's own, which it keeps as
+// they are while they are guarded.
 std::atomic<const char*> outputName{nullptr};
 std::atomic<int> outputFd{-1};
-std::string madePath;
 std::atomic<const char*> madeName{nullptr};
 
 // Ends the run as an interrupt does. Async-signal-safe.
@@ -164,17 +163,12 @@ struct FlushAtExit {
 
 class HostOutputGuard : public packer::OutputGuard {
 public:
-    std::unique_ptr<fs::File> create(fs::FileSystem& files, const std::string& path,
-                                     const std::string* madeThroughLink) override {
+    std::unique_ptr<fs::File> create(fs::FileSystem& files, const std::string& path, std::string& madeAt) override {
         const InterruptsHeld held;
-        // The paths are copied before the file is made, so that no
-        // allocation can fail after.
-        outputPath = path;
-        madePath = madeThroughLink != nullptr ? *madeThroughLink : std::string();
-        std::unique_ptr<fs::File> file = files.createOutput(path);
+        std::unique_ptr<fs::File> file = files.createOutput(path, madeAt);
         if (!file) return nullptr;
-        outputName.store(outputPath.c_str());
-        madeName.store(madeThroughLink != nullptr ? madePath.c_str() : nullptr);
+        outputName.store(path.c_str());
+        madeName.store(madeAt.empty() ? nullptr : madeAt.c_str());
         outputFd.store(static_cast<int>(fs::hostHandle(*file)));
         return file;
     }

@@ -169,11 +169,12 @@ public:
     [[nodiscard]] virtual Opened openToWrite(const std::string& path) = 0;
     // The archive a run writes, locked against every other run: created
     // when missing (links followed, a link that leads nowhere creating its
-    // target), an existing file kept as it is to be written over in place;
-    // the caller sets the final length. Fails, changing nothing, while
-    // another run has the file open with a lock; where the system has no
-    // locks it opens unlocked.
-    [[nodiscard]] virtual std::unique_ptr<File> createOutput(const std::string& path) = 0;
+    // target, whose path `madeAt` then receives, for a failure to delete
+    // too), an existing file kept as it is to be written over in place
+    // (Windows empties it once the open has succeeded); the caller sets the
+    // final length. Fails, changing nothing, while another run has the file
+    // open with a lock; where the system has no locks it opens unlocked.
+    [[nodiscard]] virtual std::unique_ptr<File> createOutput(const std::string& path, std::string& madeAt) = 0;
     // Cuts an existing file to 0 bytes by its path.
     [[nodiscard]] virtual bool emptyFile(const std::string& path) = 0;
     [[nodiscard]] virtual bool makeDir(const std::string& path) = 0;

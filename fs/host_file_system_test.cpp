@@ -46,8 +46,9 @@ TEST(HostFileSystem, RefusesWhatItCannotDo) {
     const fs::Opened made = files.openToWrite(dir / "new");
     EXPECT_NE(made.file, nullptr);
     EXPECT_TRUE(made.made);
-    EXPECT_EQ(files.createOutput(dir / "sub"), nullptr);
-    EXPECT_EQ(files.createOutput(dir / "fifo"), nullptr);
+    std::string madeAt;
+    EXPECT_EQ(files.createOutput(dir / "sub", madeAt), nullptr);
+    EXPECT_EQ(files.createOutput(dir / "fifo", madeAt), nullptr);
     EXPECT_FALSE(files.remove(dir / "sub"));
     EXPECT_FALSE(files.remove(dir / "missing"));
     EXPECT_FALSE(files.makeDir(dir / "sub"));
@@ -61,6 +62,19 @@ TEST(HostFileSystem, RefusesWhatItCannotDo) {
     EXPECT_EQ(files.info(dir / "link", fs::Links::notFollowed).kind, fs::Kind::other);
     EXPECT_EQ(files.info(dir / "link").kind, fs::Kind::file);
     EXPECT_EQ(testsupport::readFile(dir / "plain"), "abc");
+}
+
+// The output made at the end of a link that leads nowhere is told, so that
+// a failure can delete it too.
+TEST(HostFileSystem, OutputMadeThroughALinkIsTold) {
+    fs::FileSystem& files = fs::hostFileSystem();
+    testsupport::ScratchDir dir;
+    ASSERT_EQ(::symlink("made", (dir / "link").c_str()), 0);
+    std::string madeAt = "stale";
+    EXPECT_NE(files.createOutput(dir / "link", madeAt), nullptr);
+    EXPECT_EQ(madeAt, dir / "made");
+    EXPECT_NE(files.createOutput(dir / "link", madeAt), nullptr);
+    EXPECT_EQ(madeAt, "");
 }
 
 // A file is the same by whatever name reaches it, and only then.
@@ -103,23 +117,24 @@ TEST(HostFileSystem, LocksKeepOtherRunsOut) {
     testsupport::ScratchDir dir;
     const std::string path = dir / "archive";
     testsupport::writeFile(path, "old");
+    std::string madeAt;
     {
         // Another open of the file stands for another run.
         const int other = ::open(path.c_str(), O_RDONLY);
         ASSERT_GE(other, 0);
         ASSERT_EQ(::flock(other, LOCK_SH), 0);
         EXPECT_NE(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
-        EXPECT_EQ(files.createOutput(path), nullptr);
+        EXPECT_EQ(files.createOutput(path, madeAt), nullptr);
         ASSERT_EQ(::flock(other, LOCK_EX), 0);
         EXPECT_EQ(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
         EXPECT_NE(files.openRead(path, nullptr, fs::Lock::none), nullptr);
         ::close(other);
     }
     {
-        const std::unique_ptr<fs::File> output = files.createOutput(path);
+        const std::unique_ptr<fs::File> output = files.createOutput(path, madeAt);
         ASSERT_NE(output, nullptr);
         EXPECT_EQ(files.openRead(path, nullptr, fs::Lock::shared), nullptr);
-        EXPECT_EQ(files.createOutput(path), nullptr);
+        EXPECT_EQ(files.createOutput(path, madeAt), nullptr);
         EXPECT_TRUE(output->close());
     }
     EXPECT_NE(files.openRead(path, nullptr, fs::Lock::shared), nullptr);

@@ -269,9 +269,18 @@ public:
         return {openRegular(path, O_WRONLY | O_NOFOLLOW | O_NOCTTY, nullptr), false};
     }
 
-    std::unique_ptr<File> createOutput(const std::string& path) override {
+    std::unique_ptr<File> createOutput(const std::string& path, std::string& madeAt) override {
+        // Worked out before the open, so that nothing is allocated after it.
+        madeAt.clear();
+        if (info(path, Links::followed).kind == Kind::missing) {
+            std::string target = followLinks(path).target;
+            if (target != path) madeAt = std::move(target);
+        }
         std::unique_ptr<PosixFile> file = openRegular(path, O_RDWR | O_CREAT, nullptr);
-        if (!file || !lockAgainstOthers(*file, LOCK_EX)) return nullptr;
+        if (!file || !lockAgainstOthers(*file, LOCK_EX)) {
+            madeAt.clear();
+            return nullptr;
+        }
         return file;
     }
 

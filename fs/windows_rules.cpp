@@ -116,6 +116,35 @@ std::optional<std::string> exactUtf8(std::u16string_view name) {
     return text;
 }
 
+std::u16string utf16(std::string_view text) {
+    std::u16string units;
+    units.reserve(text.size());
+    for (std::size_t k = 0; k < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[k]);
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
+        bool whole = length != 0 && k + length <= text.size();
+        for (std::size_t j = 1; whole && j < length; ++j) {
+            const auto next = static_cast<unsigned char>(text[k + j]);
+            whole = (next & 0xC0) == 0x80;
+            code = code << 6 | (next & 0x3F);
+        }
+        if (!whole || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
+            units += u'\xFFFD';
+            ++k;
+            continue;
+        }
+        if (code >= 0x10000) {
+            units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(code);
+        }
+        k += length;
+    }
+    return units;
+}
+
 std::string shownUtf8(std::u16string_view name) {
     bool lost = false;
     return toUtf8(name, lost);

@@ -33,6 +33,10 @@ namespace fs::windows {
 // UTF-8 can't carry.
 [[nodiscard]] std::optional<std::string> exactUtf8(std::u16string_view name);
 
+// The UTF-16 of UTF-8 text; a byte that starts no whole sequence becomes
+// U+FFFD.
+[[nodiscard]] std::u16string utf16(std::string_view text);
+
 // The UTF-8 shown for a name that exactUtf8 refuses: each unpaired
 // surrogate becomes U+FFFD.
 [[nodiscard]] std::string shownUtf8(std::u16string_view name);

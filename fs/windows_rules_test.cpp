@@ -94,6 +94,14 @@ TEST(FinalPaths, ANameIsItselfOnlyByItsExactNameOrWithTheTrailingDotsWineLeavesO
     for (const auto& row : rows) EXPECT_EQ(matchName(row.name, row.reached), row.match) << row.name;
 }
 
+TEST(Utf16, EveryScriptAndWhatIsNoUtf8) {
+    EXPECT_EQ(utf16("west.nm3"), u"west.nm3");
+    EXPECT_EQ(utf16("\xC3\xA9t\xC3\xA9 \xE5\x9C\xB0\xE5\x9B\xBE \xF0\x9F\x97\xBA"), u"\u00E9t\u00E9 \u5730\u56FE \U0001F5FA");
+    EXPECT_EQ(utf16("a\xFF" "b\xC3"), u"a\uFFFDb\uFFFD");
+    EXPECT_EQ(utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(shownUtf8(utf16("\xC3\xA9t\xC3\xA9 \xF0\x9F\x97\xBA")), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x97\xBA");
+}
+
 TEST(Identity, NumbersOnlyWhereTheyAreSureAndTheFinalPathWhereItLeadsBack) {
     const std::string finalPath = "\\\\?\\Z:\\dev\\shm\\a.nm2";
     const auto facts = [&](std::uint64_t serial, std::uint8_t low, std::uint8_t high, bool wide,

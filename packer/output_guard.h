@@ -14,11 +14,12 @@ namespace packer {
 class OutputGuard {
 public:
     virtual ~OutputGuard() = default;
-    // Creates the output with `files` (FileSystem::createOutput) and guards
-    // it in the same step, with no moment for an interrupt in between; null
-    // when it can't be made.
+    // Creates the output with `files` (FileSystem::createOutput, which
+    // fills `madeAt`) and guards it and `madeAt` in the same step, with no
+    // moment for an interrupt in between; null when it can't be made. The
+    // two strings must stay as they are while the output is guarded.
     [[nodiscard]] virtual std::unique_ptr<fs::File> create(fs::FileSystem& files, const std::string& path,
-                                                           const std::string* madeThroughLink) = 0;
+                                                           std::string& madeAt) = 0;
     // Closes the output, which an interrupt then reaches by its path; false
     // when what was written didn't all reach it.
     [[nodiscard]] virtual bool close(fs::File& output) = 0;

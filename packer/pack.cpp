@@ -51,37 +51,42 @@ constexpr MemberKind nm2Member{text::shortNm2Header, format::minNm2Version, text
 
 // The archive while it is being written: unless it is finished, leaving
 // scope cuts it to 0 bytes, so that no other name of the file keeps any of
-// it, and deletes it. From its creation until the run has said its last
-// line, an interrupt does the same. An existing file is written over from
-// byte 0 and its length set when the archive is complete.
+// it, and deletes it, with the file made at the end of a link if there is
+// one. From its creation until the run has said its last line, an
+// interrupt does the same. An existing file is written over from byte 0
+// and its length set when the archive is complete.
 class PartialArchive {
 public:
-    PartialArchive(fs::FileSystem& files, cli::Transcript& transcript, OutputGuard& guard,
-                   std::unique_ptr<fs::File> file, const std::string& path, std::optional<std::string> madeThroughLink)
-        : files_(files), transcript_(transcript), guard_(guard), file_(std::move(file)), path_(path),
-          madeThroughLink_(std::move(madeThroughLink)) {}
+    PartialArchive(fs::FileSystem& files, cli::Transcript& transcript, OutputGuard& guard, const std::string& path)
+        : files_(files), transcript_(transcript), guard_(guard), path_(path) {}
     PartialArchive(const PartialArchive&) = delete;
     PartialArchive& operator=(const PartialArchive&) = delete;
     ~PartialArchive() {
-        if (finished_) return;
+        if (!file_ || finished_) return;
         if (open_) {
             [[maybe_unused]] const bool cut = file_->truncate(0);
             [[maybe_unused]] const bool closed = file_->close();
         } else {
             [[maybe_unused]] const bool cut = files_.emptyFile(path_);
         }
-        // Deleted before the interrupt forgets it, so that no moment is left
-        // in which an interrupt would leave it behind.
+        // Deleted before the guard forgets it, so that no moment is left in
+        // which an interrupt would leave it behind.
         [[maybe_unused]] const bool removed = files_.remove(path_);
-        if (madeThroughLink_) static_cast<void>(files_.remove(*madeThroughLink_));
+        if (!madeAt_.empty()) static_cast<void>(files_.remove(madeAt_));
         guard_.forget();
+    }
+
+    // Creates the archive under the guard; false when it can't be made.
+    [[nodiscard]] bool create() {
+        file_ = guard_.create(files_, path_, madeAt_);
+        return file_ != nullptr;
     }
 
     fs::File& file() { return *file_; }
 
     // Closes the archive and, once everything said so far is out, keeps it;
     // false when what was written didn't all reach the file.
-    bool finish() {
+    [[nodiscard]] bool finish() {
         open_ = false;
         if (!guard_.close(*file_)) return false;
         transcript_.flush();
@@ -94,9 +99,9 @@ private:
     fs::FileSystem& files_;
     cli::Transcript& transcript_;
     OutputGuard& guard_;
+    const std::string path_;
+    std::string madeAt_;  // where a link that led nowhere made the file
     std::unique_ptr<fs::File> file_;
-    std::string path_;
-    std::optional<std::string> madeThroughLink_;
     bool open_ = true;
     bool finished_ = false;
 };
@@ -333,17 +338,8 @@ Listed judge(const fs::FileInfo& member, const fs::FileInfo& index, const fs::Fi
 Outcome writeArchive(fs::FileSystem& files, cli::Transcript& transcript, OutputGuard& guard, const AtlasPaths& paths,
                      const std::vector<fs::Entry>& nm2Entries) {
     Buffers buffers;
-    // Through a link that leads nowhere the archive is a new file at the
-    // link's end, which a failure or an interrupt removes too.
-    std::optional<std::string> madeThroughLink;
-    if (files.info(paths.outFile).kind == fs::Kind::missing) {
-        std::string target = files.followLinks(paths.outFile).target;
-        if (target != paths.outFile) madeThroughLink = std::move(target);
-    }
-    std::unique_ptr<fs::File> created =
-        guard.create(files, paths.outFile, madeThroughLink ? &*madeThroughLink : nullptr);
-    if (!created) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
-    PartialArchive archive(files, transcript, guard, std::move(created), paths.outFile, madeThroughLink);
+    PartialArchive archive(files, transcript, guard, paths.outFile);
+    if (!archive.create()) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
     Packing run{files, transcript, archive, paths.outFile,
                 fs::BlockWriter(files, archive.file(), std::move(buffers.block)), buffers.first};
 

@@ -185,9 +185,9 @@ fs::KernelCopy FaultyFileSystem::copy(fs::File& source, fs::File& target, std::s
     return done;
 }
 
-std::unique_ptr<fs::File> FaultyFileSystem::createOutput(const std::string& path) {
+std::unique_ptr<fs::File> FaultyFileSystem::createOutput(const std::string& path, std::string& madeAt) {
     if (log_->fails(CallKind::create, "createOutput", path)) return nullptr;
-    std::unique_ptr<fs::File> file = inner().createOutput(path);
+    std::unique_ptr<fs::File> file = inner().createOutput(path, madeAt);
     if (!log_->changed(file != nullptr, "createOutput", path)) return nullptr;
     return wrapped(std::move(file), path);
 }

@@ -49,7 +49,7 @@ public:
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
     [[nodiscard]] fs::KernelCopy copy(fs::File& source, fs::File& target, std::size_t size) override;
-    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path) override;
+    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path, std::string& madeAt) override;
 
     // Runs `observer` before every call of any kind, to see the files as a
     // run ended right there would leave them.

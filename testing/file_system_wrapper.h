@@ -32,7 +32,9 @@ public:
     fs::KernelCopy copy(fs::File& source, fs::File& target, std::size_t size) override {
         return inner_.copy(source, target, size);
     }
-    std::unique_ptr<fs::File> createOutput(const std::string& path) override { return inner_.createOutput(path); }
+    std::unique_ptr<fs::File> createOutput(const std::string& path, std::string& madeAt) override {
+        return inner_.createOutput(path, madeAt);
+    }
 
 protected:
     fs::FileSystem& inner() { return inner_; }

@@ -438,11 +438,17 @@ bool MemoryFileSystem::remove(const std::string& path) {
 
 fs::KernelCopy MemoryFileSystem::copy(fs::File&, fs::File&, std::size_t) { return {fs::KernelCopy::Outcome::refused, 0}; }
 
-std::unique_ptr<fs::File> MemoryFileSystem::createOutput(const std::string& path) {
+std::unique_ptr<fs::File> MemoryFileSystem::createOutput(const std::string& path, std::string& madeAt) {
     // Everything is had before the tree changes, so that an allocation that
     // fails leaves no file behind.
+    madeAt.clear();
     const Found found = walk(*tree_, path, true);
     if (!found.ok) return nullptr;
+    std::string made;
+    if (found.node == nullptr) {
+        std::string target = followLinks(path).target;
+        if (target != path) made = std::move(target);
+    }
     std::shared_ptr<MemoryNode> node;
     if (found.node != nullptr) {
         if (found.node->type != NodeType::file || found.node->lockedElsewhere != HeldLock::none) return nullptr;
@@ -454,6 +460,7 @@ std::unique_ptr<fs::File> MemoryFileSystem::createOutput(const std::string& path
     const std::string finalPath = finalPathOf(*tree_, found);
     auto file = std::make_unique<MemoryFile>(node, true, statusOf(*tree_, *node, finalPath), tree_->openFiles);
     if (found.node == nullptr) addEntry(*found.dir, found.name, node);
+    madeAt = std::move(made);
     return file;
 }
 

@@ -49,7 +49,7 @@ public:
     [[nodiscard]] bool makeDir(const std::string& path) override;
     [[nodiscard]] bool remove(const std::string& path) override;
     [[nodiscard]] fs::KernelCopy copy(fs::File& source, fs::File& target, std::size_t size) override;
-    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path) override;
+    [[nodiscard]] std::unique_ptr<fs::File> createOutput(const std::string& path, std::string& madeAt) override;
 
     // Creates a regular file for reading and writing, or empties an
     // existing one, links followed (a link that leads nowhere creating its

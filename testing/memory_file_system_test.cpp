@@ -329,16 +329,19 @@ TEST(MemoryFileSystem, OpensAsTheProgramsAskAndHonoursOtherRunsLocks) {
     }
     EXPECT_EQ(fs.bytesOf("/d/old"), "old bytes");
     EXPECT_TRUE(fs.openToWrite("/d/new").made);
-    EXPECT_NE(fs.createOutput("/d/dangling"), nullptr);
+    std::string madeAt;
+    EXPECT_NE(fs.createOutput("/d/dangling", madeAt), nullptr);
+    EXPECT_EQ(madeAt, "/d/made");
     EXPECT_EQ(fs.bytesOf("/d/made"), "");
     {
-        const std::unique_ptr<fs::File> output = fs.createOutput("/d/link");
+        const std::unique_ptr<fs::File> output = fs.createOutput("/d/link", madeAt);
+        EXPECT_EQ(madeAt, "");
         ASSERT_NE(output, nullptr);
         ASSERT_TRUE(output->write("new", 3));
         EXPECT_EQ(fs.bytesOf("/d/old"), "new bytes");
     }
     fs.lockElsewhere("/d/old", false);
-    EXPECT_EQ(fs.createOutput("/d/old"), nullptr);
+    EXPECT_EQ(fs.createOutput("/d/old", madeAt), nullptr);
     EXPECT_NE(fs.openRead("/d/old", nullptr, fs::Lock::shared), nullptr);
     fs.lockElsewhere("/d/old", true);
     EXPECT_EQ(fs.openRead("/d/old", nullptr, fs::Lock::shared), nullptr);

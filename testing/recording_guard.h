@@ -12,12 +12,11 @@ namespace testsupport {
 
 class RecordingGuard : public packer::OutputGuard {
 public:
-    std::unique_ptr<fs::File> create(fs::FileSystem& files, const std::string& path,
-                                     const std::string* madeThroughLink) override {
-        std::vector<std::string> guarded{path};
-        if (madeThroughLink != nullptr) guarded.push_back(*madeThroughLink);
-        std::unique_ptr<fs::File> file = files.createOutput(path);
-        if (file) guarded_.swap(guarded);
+    std::unique_ptr<fs::File> create(fs::FileSystem& files, const std::string& path, std::string& madeAt) override {
+        std::unique_ptr<fs::File> file = files.createOutput(path, madeAt);
+        if (!file) return nullptr;
+        guarded_ = {path};
+        if (!madeAt.empty()) guarded_.push_back(madeAt);
         return file;
     }
     bool close(fs::File& output) override { return output.close(); }
