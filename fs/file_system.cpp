@@ -10,9 +10,11 @@ Sameness sameFile(const FileInfo& a, const FileInfo& b) {
         return same ? Sameness::same : Sameness::different;
     }
     if (!a.id.finalPath.empty() && a.id.finalPath == b.id.finalPath) return Sameness::same;
-    // A file with one name has one final path, whichever name led to it.
+    // One file has one count of names, and with one name one final path,
+    // whichever name led to it: only files with the same count of more
+    // than one name may be one under two paths.
     const bool known = !a.id.finalPath.empty() && !b.id.finalPath.empty();
-    if (known && a.links == 1 && b.links == 1) return Sameness::different;
+    if (known && (a.links != b.links || a.links == 1)) return Sameness::different;
     return Sameness::unsure;
 }
 

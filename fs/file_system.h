@@ -47,8 +47,9 @@ struct FileInfo {
 enum class Sameness { different, same, unsure };
 
 // Numbered files are the same when their numbers are. Others are the same
-// when their final paths are, and different when those differ and each file
-// has one name only; anything else can't be told. Nothing there is no file.
+// when their final paths are, and different when those differ and the two
+// don't have the same count of more than one name; anything else can't be
+// told. Nothing there is no file.
 [[nodiscard]] Sameness sameFile(const FileInfo& a, const FileInfo& b);
 
 // Whether the two may be one file.

@@ -292,6 +292,9 @@ std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const Atlas
         const std::string path = fs::joinPath(paths.atlasDir, entry.name, style);
         if (named(path, files.info(path))) return path;
     }
+    // Where the numbers can't be trusted, an output with another name may
+    // be an input by a name not looked at: it is taken for the first.
+    if (!unsure && !out.id.numbered && out.links > 1) return paths.indexFile;
     return unsure;
 }
 

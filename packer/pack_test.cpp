@@ -311,9 +311,10 @@ TEST(Pack, OutputNamingAnInputIsToldByTheFilesNotByTheListing) {
 }
 
 // Where the system numbers no files for good, files are told apart by their
-// final paths: one name each is enough to tell, a second name makes it
-// unsure, and the run refuses rather than guess. What it packs is what a
-// system with numbers packs.
+// final paths: one name, or counts of names that differ, are enough to
+// tell; the same count of more than one name makes it unsure, and the run
+// refuses rather than guess. What it packs is what a system with numbers
+// packs.
 TEST(Pack, WithoutFileNumbersAFileThatMayBeAnotherIsRefused) {
     const Bytes upper = memberBytes("UPPR", 16, 9);
     const auto unnumbered = [](std::function<void(testsupport::MemoryFileSystem&)> more) {
@@ -328,16 +329,25 @@ TEST(Pack, WithoutFileNumbersAFileThatMayBeAnotherIsRefused) {
         {usualArgs, unnumbered([&](testsupport::MemoryFileSystem& files) { files.addFile(atlas + "/ROUTE.nm2", upper); }),
          said(atlas, usualNames, {ntiPath, routePath, atlas + "/ROUTE.nm2"}), 0,
          {{"/w/out.nm3", archiveOf({nti, route, upper})}}},
-        // A second name of the route file can't be told from another file.
+        // A second name of the route file can't be told from another file,
         {usualArgs, unnumbered([&](testsupport::MemoryFileSystem& files) { files.addHardLink(routePath, again); }),
          said(atlas, usualNames, bothPacked) + " Error open file " + again + ".\n", 1, {}},
-        // An output with a second name may be any input: the first is named.
+        // but a member with one name can, wherever the route file has another.
+        {usualArgs,
+         unnumbered([&](testsupport::MemoryFileSystem& files) {
+             files.addHardLink(routePath, "/w/backup.nm2");
+             files.addFile(atlas + "/more.nm2", more);
+         }),
+         said(atlas, usualNames, {ntiPath, routePath, atlas + "/more.nm2"}), 0,
+         {{"/w/out.nm3", archiveOf({nti, route, more})}}},
+        // An output with a second name is the input with as many, or may be
+        // any input when there is none: the first is named.
         {{"-i:atlas.nti", "-r:route.nm2", "-o:/w/alias.nm3", "atlas"},
          unnumbered([&](testsupport::MemoryFileSystem& files) {
              files.addFile(atlas + "/more.nm2", more);
              files.addHardLink(atlas + "/more.nm2", "/w/alias.nm3");
          }),
-         said(atlas, {ntiPath, routePath, "/w/alias.nm3"}) + " Error open file " + ntiPath + ".\n", 1, {}},
+         said(atlas, {ntiPath, routePath, "/w/alias.nm3"}) + " Error open file " + atlas + "/more.nm2.\n", 1, {}},
         {{"-i:atlas.nti", "-r:route.nm2", "-o:/w/out.nm3", "atlas"},
          unnumbered([&](testsupport::MemoryFileSystem& files) {
              files.addFile("/w/out.nm3", "an older archive");

@@ -624,15 +624,15 @@ std::vector<Case> cases() {
                     .setup = unnumbered + std::vector{file("t/atlas/more.nm2", more), hardLink("t/alias.nm3", input)},
                     .args = {"-i:atlas.nti", "-r:route.nm2", "-o:{t/alias.nm3}", "{t/atlas}"}, .status = 1,
                     .err = packerNames("{t/atlas}", "atlas.nti", "route.nm2", "{t/alias.nm3}") +
-                           " Error open file {t/atlas/atlas.nti}.\n"};
+                           " Error open file {" + input + "}.\n"};
     };
     // The transcript of a run at the root of the drive X:, which a file can
     // hold.
     const std::string atX = banner + testsupport::packerSaid("X:\\", "X:\\atlas",
                                                              {"X:\\atlas\\atlas.nti", "X:\\atlas\\route.nm2", "X:\\out.nm3"});
     const std::vector<Case> sameFileOnWindows{
-        // Which input it is can't be told: the first it may be is named,
-        // where the Linux build names the route file or the member.
+        // The only input with as many names as the output is the one it may
+        // be, and is named, as the Linux build names it.
         outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfTheIndexWhereNumbersAreNotSure", "t/atlas/atlas.nti"),
         outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfTheRouteWhereNumbersAreNotSure", "t/atlas/route.nm2"),
         outputIsAnUnnumberedInput("OutputThatIsAnotherNameOfAMemberWhereNumbersAreNotSure", "t/atlas/more.nm2"),
