@@ -37,6 +37,14 @@ std::vector<std::string> arguments(int argc, char** argv);
 void writeError(std::string_view text);
 void flushErrors();
 
+// Whether the standard output stream was open when the process started.
+bool outputOpen();
+// Writes all of `size` bytes to the standard output stream at once, with no
+// buffer: a console shows them as UTF-8 text in any script, anything else
+// gets the bytes. False when the stream takes no more (closed, a pipe
+// without a reader, a full disk).
+bool writeOutput(const void* data, std::size_t size);
+
 // True when the argument is an option rather than the operand.
 bool startsOption(std::string_view argument);
 
