@@ -4,6 +4,8 @@
 #include <optional>
 #include <string_view>
 
+#include "console/text.h"
+
 namespace nm3info {
 
 namespace {
@@ -60,7 +62,7 @@ void apply(Reading& reading, Option option, std::optional<std::string_view> valu
         if (const std::optional<std::uint64_t> number = memberNumber(*value)) {
             reading.job.member = *number;
         } else {
-            fault(reading, "-x needs a member number, not '" + std::string(*value) + "'");
+            fault(reading, console::formatText("-x needs a member number, not '%s'", std::string(*value).c_str()));
         }
         return;
     }
@@ -75,7 +77,7 @@ void readShort(Reading& reading, const std::vector<std::string>& arguments, std:
         for (const Known& option : knownOptions) {
             if (option.letter == argument[at]) known = &option;
         }
-        if (known == nullptr) return fault(reading, "unknown option -" + std::string(1, argument[at]));
+        if (known == nullptr) return fault(reading, console::formatText("unknown option -%c", argument[at]));
         std::optional<std::string_view> value;
         if (known->option == Option::extract) {
             if (at + 1 < argument.size()) {
@@ -101,12 +103,12 @@ void readLong(Reading& reading, const std::vector<std::string>& arguments, std::
     for (const Known& option : knownOptions) {
         if (option.name.empty() || option.name != name) continue;
         if (option.option != Option::extract && value) {
-            return fault(reading, "option --" + std::string(name) + " takes no value");
+            return fault(reading, console::formatText("option --%s takes no value", std::string(name).c_str()));
         }
         if (option.option == Option::extract && !value && i + 1 < arguments.size()) value = arguments[++i];
         return apply(reading, option.option, value);
     }
-    fault(reading, "unknown option --" + std::string(name));
+    fault(reading, console::formatText("unknown option --%s", std::string(name).c_str()));
 }
 
 // The action the whole line asks for, once every argument is read.

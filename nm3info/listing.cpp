@@ -35,7 +35,7 @@ const char* verdictWord(Verdict verdict) {
 std::string noText() { return {}; }
 
 std::string textArchiveStart(const std::string& path, bool first) {
-    return (first ? "" : "\n") + shownText(path) + ":\n";
+    return formatText("%s%s:\n", first ? "" : "\n", shownText(path).c_str());
 }
 
 std::string textMember(const Member& member) {
@@ -45,7 +45,8 @@ std::string textMember(const Member& member) {
     }
     const std::string tag = member.header ? shownTag(member.header->tag) : "-";
     const std::string version = member.header ? std::to_string(member.header->version) : "-";
-    const std::string note = member.note == Note::none ? "" : "  (" + noteText(member.note, member.number) + ")";
+    const std::string note =
+        member.note == Note::none ? "" : formatText("  (%s)", noteText(member.note, member.number).c_str());
     return text + formatText("%7" PRIu64 " %11" PRIu64 " %11" PRIu64 "  %-4s %8s  %s%s\n", member.number,
                              member.offset, member.size, tag.c_str(), version.c_str(),
                              member.name.empty() ? "-" : shownText(member.name).c_str(), note.c_str());
@@ -68,7 +69,7 @@ std::string textArchiveEnd(const Survey& survey) {
 std::string jsonDocumentStart() { return "{\"archives\": ["; }
 
 std::string jsonArchiveStart(const std::string& path, bool first) {
-    return (first ? "\n" : ",\n") + formatText("  {\"path\": %s, \"members\": [", jsonString(path).c_str());
+    return formatText("%s  {\"path\": %s, \"members\": [", first ? "\n" : ",\n", jsonString(path).c_str());
 }
 
 std::string jsonOrNull(bool present, const std::string& json) { return present ? json : "null"; }

@@ -36,10 +36,9 @@ void put(Output& out, std::string_view text) {
     if (out.pending.size() >= outputPiece) static_cast<void>(flushed(out));
 }
 
-// Says why the archive is not sound, after what has gathered for standard
-// output, so that a terminal shows both in order.
-void sayNotSound(Output* out, console::Transcript& errors, const std::string& path, const Judgement& judgement) {
-    if (out != nullptr) static_cast<void>(flushed(*out));
+// Says at once why the archive is not sound, so that a terminal shows it
+// where it belongs among the listing's lines.
+void sayNotSound(console::Transcript& errors, const std::string& path, const Judgement& judgement) {
     errors.say(formatText(text::notSound, path.c_str(), judgement.reason.c_str()));
     errors.flush();
 }
@@ -65,7 +64,8 @@ int list(const Job& job, fs::FileSystem& files, const Streams& streams) {
         if (out.gone) return 1;
         put(out, form.archiveEnd(survey));
         if (survey.judgement.verdict == Verdict::sound) continue;
-        sayNotSound(&out, streams.errors, path, survey.judgement);
+        if (!flushed(out)) return 1;
+        sayNotSound(streams.errors, path, survey.judgement);
         status = 1;
     }
     put(out, form.documentEnd());
@@ -78,7 +78,7 @@ int test(const Job& job, fs::FileSystem& files, const Streams& streams) {
         const Opened opened = openArchive(files, path);
         const Judgement judgement = opened.file ? surveyArchive(*opened.file, "", nullptr).judgement : openFailure(opened);
         if (judgement.verdict == Verdict::sound) continue;
-        sayNotSound(nullptr, streams.errors, path, judgement);
+        sayNotSound(streams.errors, path, judgement);
         status = 1;
     }
     return status;
@@ -88,13 +88,13 @@ int extract(const Job& job, fs::FileSystem& files, const Streams& streams) {
     const std::string& path = job.archives.front();
     const Opened opened = openArchive(files, path);
     if (!opened.file) {
-        sayNotSound(nullptr, streams.errors, path, openFailure(opened));
+        sayNotSound(streams.errors, path, openFailure(opened));
         return 1;
     }
     const Extracted extracted = extractMember(files, *opened.file, job.member, *streams.out);
     if (extracted.outputGone) return 1;
     if (extracted.reason.empty()) return 0;
-    sayNotSound(nullptr, streams.errors, path, {Verdict::damaged, extracted.reason});
+    sayNotSound(streams.errors, path, {Verdict::damaged, extracted.reason});
     return 1;
 }
 
