@@ -56,7 +56,11 @@ std::string shownText(std::string_view text) {
     std::string shown;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        shown += isControl(byte) ? hexByte(byte) : std::string(1, c);
+        if (isControl(byte)) {
+            shown += hexByte(byte);
+        } else {
+            shown += c;
+        }
     }
     return shown;
 }
