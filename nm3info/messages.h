@@ -22,10 +22,9 @@ inline constexpr const char* help =
     "Exit status: 0 every archive sound, 1 one damaged or unreadable,\n"
     "2 a wrong command line.\n";
 
-// After the program's name and the version.
 inline constexpr const char* version = "nm3info %s\n";
 
-// The command line's fault.
+// What is wrong with the command line.
 inline constexpr const char* misuse = "nm3info: %s\nTry 'nm3info --help'.\n";
 
 // An archive that is not sound: its path as given, then why.
