@@ -40,6 +40,10 @@ void addArchives(fs::MemoryFileSystem& files) {
     files.addFile("/maps/order.nm3", headerOf(112) + index + route + more + u32le(92) + u32le(36));
     files.addFile("/maps/noindex.nm3", archiveOf({memberBytes("NIDY", 58, 30), route}));
     files.addFile("/maps/stub.nm3", headerOf(0) + u32le(0));
+    // A footer of more pieces than one, read between the members' headers.
+    std::vector<Bytes> many{memberBytes("NIDX", 58, 0)};
+    many.resize(20001, memberBytes("MMMM", 16, 0));
+    files.addFile("/maps/many.nm3", archiveOf(many));
 }
 
 enum class Output { open, gone, closed };
@@ -50,6 +54,7 @@ struct Row {
     std::string err{};
     int status = 0;
     Output output = Output::open;
+    bool ending = false;  // `out` is only how standard output ends
 };
 
 const std::string westListing =
@@ -82,6 +87,9 @@ TEST(Nm3info, Rows) {
          "damaged (not an NM3 archive)\n",
          "nm3info: noindex.nm3: its index member is not an index (no NIDX tag)\n"
          "nm3info: gnm4.nm3: not an NM3 archive\n", 1},
+        {{"many.nm3"},
+         "  20000      120012           6  MMMM       16  many_19999.nm2\n"
+         "20001 members, 120006 payload bytes, 200018 bytes: sound\n", "", 0, Output::open, true},
         {{"stub.nm3"},
          "stub.nm3:\n"
          " member      offset        size  tag   version  name\n"
@@ -152,7 +160,8 @@ TEST(Nm3info, Rows) {
         const int status = nm3info::run(args, files, {out.get(), errors}, cli::OptionStyle::dash);
         SCOPED_TRACE(args[1] + " " + args.back());
         EXPECT_EQ(status, row.status);
-        EXPECT_EQ(streams.bytesOf("/out"), row.out);
+        const std::string said = streams.bytesOf("/out").value_or("(none)");
+        EXPECT_EQ(row.ending ? said.substr(said.size() - std::min(said.size(), row.out.size())) : said, row.out);
         EXPECT_EQ(errors.text(), row.err);
         EXPECT_EQ(files.snapshot(), before);
         EXPECT_EQ(files.openFiles(), 0u);
