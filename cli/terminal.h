@@ -1,6 +1,7 @@
 // The terminal a program runs in, one file per platform behind this header
 // (terminal_posix.cpp, terminal_windows.cpp): the process's start, its
-// arguments, the standard error stream the run speaks to, and interrupts.
+// arguments, the standard error stream the run speaks to, the standard
+// output stream, and interrupts.
 #pragma once
 
 #include <string>
@@ -31,6 +32,14 @@ namespace cli {
 // goes out at flush, when the program ends, and before an interrupt's
 // message. What a stream that is closed or gone can't take is dropped.
 [[nodiscard]] Transcript& errorStream();
+
+// Whether the standard output stream was open when the process started.
+[[nodiscard]] bool outputOpen();
+// Writes all of `size` bytes to the standard output stream at once, with no
+// buffer: a console shows them as UTF-8 text in any script, anything else
+// gets the bytes. False when the stream takes no more (closed, a pipe
+// without a reader, a full disk).
+[[nodiscard]] bool writeOutput(const void* data, std::size_t size);
 
 // From now on SIGINT, SIGTERM, SIGHUP and SIGQUIT (or the console's break
 // keys and its closing) end the run at once: the guarded output is cut to 0

@@ -40,10 +40,14 @@ private:
     sigset_t before_;
 };
 
-// Waits until the standard error stream takes more: it may be non-blocking
-// and full for a moment. Async-signal-safe.
-bool waitForErrors() {
-    pollfd stream{STDERR_FILENO, POLLOUT, 0};
+// Whether startProcess found the standard output stream closed and put the
+// null device in its place.
+bool outputClosed = false;
+
+// Waits until the stream `fd` takes more: it may be non-blocking and full
+// for a moment. Async-signal-safe.
+bool waitToWrite(int fd) {
+    pollfd stream{fd, POLLOUT, 0};
     for (;;) {
         if (::poll(&stream, 1, -1) >= 0) return (stream.revents & POLLOUT) != 0;
         if (errno != EINTR) return false;
@@ -55,7 +59,7 @@ void writeAll(const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t put = ::write(STDERR_FILENO, data, size);
         if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && errno == EAGAIN && waitForErrors()) continue;
+        if (put < 0 && errno == EAGAIN && waitToWrite(STDERR_FILENO)) continue;
         if (put <= 0) return;
         data += put;
         size -= static_cast<std::size_t>(put);
@@ -134,7 +138,7 @@ void flushErrors() {
             interruptNow();
         }
         if (put > 0 || (put < 0 && error == EINTR)) continue;
-        if (put < 0 && error == EAGAIN && waitForErrors()) continue;
+        if (put < 0 && error == EAGAIN && waitToWrite(STDERR_FILENO)) continue;
         // A stream that is gone: what it can't take is dropped.
         break;
     }
@@ -197,6 +201,7 @@ public:
 bool startProcess() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (fd == STDOUT_FILENO) outputClosed = true;
         // The lowest free descriptor is this one, those below it being open.
         const int standIn = ::open("/dev/null", O_RDWR);
         if (standIn != fd) return false;
@@ -211,6 +216,21 @@ std::vector<std::string> arguments(int argc, char** argv) { return std::vector<s
 
 // A leading '/' begins an absolute path here, so it is an operand.
 OptionStyle optionStyle() { return OptionStyle::dash; }
+
+bool outputOpen() { return !outputClosed; }
+
+bool writeOutput(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t put = ::write(STDOUT_FILENO, bytes, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno == EAGAIN && waitToWrite(STDOUT_FILENO)) continue;
+        if (put <= 0) return false;
+        bytes += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
 
 Transcript& errorStream() {
     static ErrorStream stream;

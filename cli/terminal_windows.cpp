@@ -53,10 +53,11 @@ char pendingText[pendingCapacity];
 std::size_t pendingLength = 0;
 
 // A console takes the text as UTF-16, so that every name shows whatever its
-// code page; a file or a pipe gets the UTF-8 bytes.
-void writeAll(const char* data, std::size_t size) {
-    const HANDLE stream = ::GetStdHandle(STD_ERROR_HANDLE);
-    if (stream == nullptr || stream == INVALID_HANDLE_VALUE || size == 0) return;
+// code page; a file or a pipe gets the UTF-8 bytes. False when the stream
+// takes no more.
+bool writeTo(HANDLE stream, const char* data, std::size_t size) {
+    if (size == 0) return true;
+    if (stream == nullptr || stream == INVALID_HANDLE_VALUE) return false;
     DWORD mode = 0;
     if (::GetConsoleMode(stream, &mode)) {
         const std::wstring text = wide(std::string_view(data, size));
@@ -64,19 +65,23 @@ void writeAll(const char* data, std::size_t size) {
         while (done < text.size()) {
             const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 8192));
             DWORD put = 0;
-            if (!::WriteConsoleW(stream, text.data() + done, piece, &put, nullptr) || put == 0) return;
+            if (!::WriteConsoleW(stream, text.data() + done, piece, &put, nullptr) || put == 0) return false;
             done += put;
         }
-        return;
+        return true;
     }
     while (size > 0) {
         const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
         DWORD put = 0;
-        if (!::WriteFile(stream, data, piece, &put, nullptr) || put == 0) return;
+        if (!::WriteFile(stream, data, piece, &put, nullptr) || put == 0) return false;
         data += put;
         size -= put;
     }
+    return true;
 }
+
+// What the standard error stream can't take is dropped.
+void writeAll(const char* data, std::size_t size) { writeTo(::GetStdHandle(STD_ERROR_HANDLE), data, size); }
 
 // With the lock held.
 void flushPending() {
@@ -240,6 +245,15 @@ std::vector<std::string> arguments(int argc, char** argv) {
 }
 
 OptionStyle optionStyle() { return OptionStyle::dashOrSlash; }
+
+bool outputOpen() {
+    const HANDLE stream = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    return stream != nullptr && stream != INVALID_HANDLE_VALUE;
+}
+
+bool writeOutput(const void* data, std::size_t size) {
+    return writeTo(::GetStdHandle(STD_OUTPUT_HANDLE), static_cast<const char*>(data), size);
+}
 
 Transcript& errorStream() {
     static ErrorStream stream;

@@ -119,7 +119,7 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
 set(CPACK_PACKAGE_NAME veskal)
 set(CPACK_PACKAGE_VENDOR "the veskal authors")
 set(CPACK_PACKAGE_CONTACT "${VESKAL_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pack and unpack NM3 map atlas archives")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pack, unpack and inspect NM3 map atlas archives")
 
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -139,10 +139,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # The extended description below the summary, wrapped to 80 columns.
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "veskal packs the index file (.nti) and the .nm2 files of a map atlas folder
-into one NM3 archive; unveskal takes such an archive apart again into a
-folder beside it. Both report every step on the standard error stream and
-end with status 1 after one line that names what went wrong.")
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "veskal packs the index file (.nti) and the .nm2 files of a map atlas
+folder into one NM3 archive; unveskal takes such an archive apart again
+into a folder beside it; nm3info lists and checks an archive, and reads a
+member out of it, without writing a file.")
 endif()
 
 include(CPack)

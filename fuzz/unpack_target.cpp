@@ -1,7 +1,7 @@
 // Fuzz target: the input is an archive, unpacked by the unpacker's own run
 // on the file system held in memory and checked against the outcome its
-// bytes call for (see unpack_oracle.h). Beside the sanitizers' findings, a
-// broken rule aborts.
+// bytes call for, with nm3info -t held to the same verdict (see
+// unpack_oracle.h). Beside the sanitizers' findings, a broken rule aborts.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

@@ -71,6 +71,11 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(outPipe[1], STDOUT_FILENO);
+        if (!options.outputFile.empty()) {
+            const int output = ::open(options.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (output < 0 || ::dup2(output, STDOUT_FILENO) < 0) ::_exit(127);
+            ::close(output);
+        }
         ::dup2(errPipe[1], STDERR_FILENO);
         const int devNull = ::open("/dev/null", O_RDONLY);
         ::dup2(devNull, STDIN_FILENO);

@@ -12,6 +12,7 @@ struct RunOptions {
     long long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes; -1 leaves it as it is
     int timeoutSeconds = 60;       // the child is killed after this
     std::vector<int> closed;       // standard streams the child starts without
+    std::string outputFile;        // where the child's standard output goes instead of being collected
     // Where the child's standard error goes: a pipe that is read, a pipe
     // whose reading end is closed, or a non-blocking pipe that is full when
     // the child starts and read only a moment later.

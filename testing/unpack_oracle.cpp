@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 #include "cli/transcript.h"
+#include "nm3info/run.h"
 #include "testing/memory_file_system.h"
 #include "unpacker/unpack.h"
 
@@ -114,10 +116,22 @@ std::string checkUnpack(std::string_view archive) {
     files.addDir(folder + "/kept");
     files.addFile(folder + "/west_00000.nm2", "old");
 
+    // nm3info -t first, on the same tree, which it must leave as it was.
+    const std::map<std::string, std::string> before = files.snapshot();
+    testsupport::TextTranscript tested;
+    const int testStatus = nm3info::run({"nm3info", "-t", "west.nm3"}, files, {nullptr, tested}, cli::OptionStyle::dash);
+    const bool untouched = files.snapshot() == before && files.openFiles() == 0;
+
     testsupport::TextTranscript said;
     const cli::Outcome failed = unpacker::unpack(unpacker::Job{"west.nm3"}, files, said);
     const std::string transcript = said.text() + (failed ? failed->message : "");
-    const auto broken = [&](const char* what) { return std::string(what) + "\ntranscript:\n" + transcript; };
+    const auto broken = [&](const char* what) {
+        return std::string(what) + "\ntranscript:\n" + transcript + "nm3info -t:\n" + tested.text();
+    };
+
+    if (!untouched) return broken("nm3info -t changed a file or left one open");
+    if ((testStatus == 0) == failed.has_value()) return broken("nm3info -t and the unpacker disagree");
+    if (occurrences(tested.text(), "\n") != (failed ? 1u : 0u)) return broken("nm3info -t said other than one line");
 
     if (files.bytesOf(archivePath) != archive) return broken("archive changed");
     if (files.info(folder + "/kept").kind != fs::Kind::directory) return broken("sub-folder removed");

@@ -19,8 +19,10 @@ std::optional<std::string> unpackFailure(std::string_view archive, const std::st
 // the archive must stay as it was, the sub-folder stay and the old file go,
 // and the run either succeed with the members, concatenated in order, equal
 // to the payload, or fail after exactly the one message the bytes call for,
-// having written no member. Empty when nothing broke; otherwise the broken
-// rule and the transcript.
+// having written no member. Before it, `nm3info -t` on the same tree must
+// call the archive sound exactly when the unpack then succeeds, say one line
+// when it doesn't, and leave every file as it was. Empty when nothing broke;
+// otherwise the broken rule and the transcripts.
 std::string checkUnpack(std::string_view archive);
 
 }  // namespace oracle

@@ -34,11 +34,11 @@ constexpr std::uint64_t footerPiece = 16384;
 }
 
 // The footer's length from the file's size, then the footer, read and
-// checked in pieces: the table grows only by entries found in order, so a
+// checked in pieces, each handed to `visit` once it is found in order: a
 // huge footer is refused at its first wrong entry. A footer cut short is
 // reported as short whatever its entries are, as reading all of it first
 // would.
-[[nodiscard]] ArchiveFault readFooter(fs::File& archive, ArchiveLayout& layout) {
+[[nodiscard]] ArchiveFault readFooter(fs::File& archive, ArchiveLayout& layout, const MemberEnds& visit) {
     const std::optional<std::uint64_t> fileSize = archive.seekEnd();
     if (!fileSize) return ArchiveFault::seekEnd;
     layout.fileSize = *fileSize;
@@ -47,13 +47,15 @@ constexpr std::uint64_t footerPiece = 16384;
     layout.footerSize = format::footerSizeOf(layout.fileSize, layout.offsetFooter);
     layout.counted = true;
     if (layout.footerSize == 0 || layout.footerSize > format::maxFooterSize) return ArchiveFault::badFooterSize;
-    if (!archive.seek(format::archiveHeaderSize + std::uint64_t{layout.offsetFooter})) return ArchiveFault::seekFooter;
 
+    const std::uint64_t footerStart = format::archiveHeaderSize + std::uint64_t{layout.offsetFooter};
     const bool complete = format::footerComplete(layout.fileSize, layout.offsetFooter, layout.footerSize);
     format::FooterOrder order{layout.offsetFooter, 0};
     std::vector<unsigned char> bytes(std::min(footerPiece, layout.footerSize) * format::footerEntrySize);
     std::vector<std::uint32_t> piece;
     for (std::uint64_t done = 0; done < layout.footerSize;) {
+        // Each piece from its own place: the visit may have read elsewhere.
+        if (!archive.seek(footerStart + done * format::footerEntrySize)) return ArchiveFault::seekFooter;
         const std::uint64_t now = std::min(footerPiece, layout.footerSize - done);
         if (!readWhole(archive, bytes.data(), now * format::footerEntrySize)) return ArchiveFault::shortFooter;
         piece.clear();
@@ -63,24 +65,10 @@ constexpr std::uint64_t footerPiece = 16384;
         if (!format::continuesInOrder(order, piece)) {
             return complete ? ArchiveFault::invalidFooter : ArchiveFault::shortFooter;
         }
-        // Room for every entry found in order so far and one more for
-        // offsetFooter; a small address space meets its limit here.
-        if (layout.memberStarts.size() + piece.size() + 1 > layout.memberStarts.max_size()) {
-            return ArchiveFault::noTableMemory;
-        }
-        try {
-            layout.memberStarts.insert(layout.memberStarts.end(), piece.begin(), piece.end());
-        } catch (const std::bad_alloc&) {
-            return ArchiveFault::noTableMemory;
-        }
+        if (const ArchiveFault stop = visit(piece); stop != ArchiveFault::none) return stop;
         done += now;
     }
-    try {
-        layout.memberStarts.push_back(layout.offsetFooter);
-    } catch (const std::bad_alloc&) {
-        return ArchiveFault::noTableMemory;
-    }
-    return ArchiveFault::none;
+    return visit({layout.offsetFooter});
 }
 
 // The index member's header, and back to its first byte.
@@ -97,12 +85,27 @@ constexpr std::uint64_t footerPiece = 16384;
 
 }  // namespace
 
-ArchiveLayout readArchive(fs::File& archive) {
+ArchiveLayout scanArchive(fs::File& archive, const MemberEnds& visit) {
     ArchiveLayout layout;
-    for (const auto step : {readHeader, readFooter, readIndexHeader}) {
-        layout.fault = step(archive, layout);
-        if (layout.fault != ArchiveFault::none) break;
-    }
+    layout.fault = readHeader(archive, layout);
+    if (layout.fault == ArchiveFault::none) layout.fault = readFooter(archive, layout, visit);
+    if (layout.fault == ArchiveFault::none) layout.fault = readIndexHeader(archive, layout);
+    return layout;
+}
+
+ArchiveLayout readArchive(fs::File& archive) {
+    std::vector<std::uint32_t> ends;
+    ArchiveLayout layout = scanArchive(archive, [&](const std::vector<std::uint32_t>& piece) {
+        // A small address space meets its limit here.
+        if (ends.size() + piece.size() > ends.max_size()) return ArchiveFault::noTableMemory;
+        try {
+            ends.insert(ends.end(), piece.begin(), piece.end());
+        } catch (const std::bad_alloc&) {
+            return ArchiveFault::noTableMemory;
+        }
+        return ArchiveFault::none;
+    });
+    layout.memberStarts = std::move(ends);
     return layout;
 }
 

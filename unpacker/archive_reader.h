@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "fs/file_system.h"
@@ -28,6 +29,7 @@ enum class ArchiveFault {
     shortIndexHeader,  // the index member has no whole header
     badIndexTag,       // its tag is not "NIDX"
     seekIndexSecond,   // can't go back to its first byte
+    stopped,           // the caller's visit of the member ends stopped the reading
 };
 
 // What was found, as far as reading got: the tag once `tagChecked`, the
@@ -51,6 +53,17 @@ struct ArchiveLayout {
 // byte. A hostile footer costs no more memory than the part of it read
 // before it is refused.
 [[nodiscard]] ArchiveLayout readArchive(fs::File& archive);
+
+// What a reading does with the member ends: a piece of them at a time, in
+// order, each piece checked (entry j is where member j ends; the last piece
+// is offsetFooter alone). Anything but `none` ends the reading with it.
+using MemberEnds = std::function<ArchiveFault(const std::vector<std::uint32_t>& ends)>;
+
+// Reads and checks `archive` as readArchive does, but hands the member ends
+// to `visit` instead of keeping them, so that its memory stays the same
+// whatever the footer's length; `visit` may read anywhere in the archive.
+// `memberStarts` stays empty.
+[[nodiscard]] ArchiveLayout scanArchive(fs::File& archive, const MemberEnds& visit);
 
 // The length of member m (0 the index, k + 1 nm2 member k).
 [[nodiscard]] inline std::uint64_t memberLength(const std::vector<std::uint32_t>& memberStarts, std::size_t m) {

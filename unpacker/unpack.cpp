@@ -59,7 +59,8 @@ Failure archiveFailure(const char* format, const Archive& archive) {
 // What the unpacker says for each fault reading an archive.
 const char* messageFor(ArchiveFault fault) {
     switch (fault) {
-    case ArchiveFault::none: break;
+    case ArchiveFault::none:
+    case ArchiveFault::stopped: break;
     case ArchiveFault::seekStart: return text::seekStart;
     case ArchiveFault::shortHeader: return text::shortHeader;
     case ArchiveFault::notArchive: return text::notArchive;

@@ -29,17 +29,17 @@ enum class Only { both, wine, native };
 
 // The program a case runs: one of those under test, one of this build's own
 // Linux programs (to pass archives between the two builds), or Wine's shell.
-enum class Program { veskal, unveskal, linuxVeskal, linuxUnveskal, shell };
+enum class Program { veskal, unveskal, nm3info, linuxVeskal, linuxUnveskal, shell };
 
 // A step of a case's setup, or one difference the run must make to the
 // case's folder. `path` is inside the folder.
 struct Entry {
-    enum class Kind { file, dir, link, hardLink, sparse, readOnly, gone, sameAs, drive, tmpfs, packed };
+    enum class Kind { file, dir, link, hardLink, sparse, readOnly, gone, sameAs, drive, tmpfs, packed, unpacked };
     Kind kind;
     std::string path;
     Bytes bytes{};           // a file's bytes (a sparse file's first ones); the target of a link or sameAs
     std::uint64_t size = 0;  // a sparse file's size
-    Program by = Program::linuxVeskal;  // who packs the folder `bytes` into `path`
+    Program by = Program::linuxVeskal;  // who packs the folder `bytes` into `path`, or unpacks `path`
 };
 
 inline Entry file(std::string path, Bytes bytes) { return {Entry::Kind::file, std::move(path), std::move(bytes)}; }
@@ -73,6 +73,9 @@ inline Entry packed(std::string path, std::string atlas, Program by) {
     return {Entry::Kind::packed, std::move(path), std::move(atlas), 0, by};
 }
 
+// The archive `path` unpacked by `by`, run from the case's folder.
+inline Entry unpackedBy(std::string path, Program by) { return {Entry::Kind::unpacked, std::move(path), {}, 0, by}; }
+
 struct Case {
     std::string name{};
     Only only = Only::both;
@@ -81,7 +84,9 @@ struct Case {
     Program program = Program::veskal;
     std::vector<std::string> args{};
     int status = 0;
-    std::string err{};             // standard error, exact; standard output is always empty
+    std::string err{};             // standard error, exact
+    std::string out{};             // standard output, exact, without placeholders (JSON holds braces)
+    std::string outFile{};         // inside the case's folder: standard output goes there instead
     std::vector<Entry> changes{};  // file, dir, link, gone, sameAs, readOnly: every other entry stays as it was
 };
 

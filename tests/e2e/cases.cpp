@@ -723,6 +723,36 @@ std::vector<Case> cases() {
                      file("x/west.nm3", west + unpackerStart("west.nm3", "X:\\west.nm2") + " File X:\\west.nm3 NOT found.\n")}},
     };
     table.insert(table.end(), sameFileOnWindows.begin(), sameFileOnWindows.end());
+    // --- nm3info: the listing, its JSON, a member beside unveskal's, a check ---
+    const Bytes big = memberBytes("BIG0", 300, 3 * 1024 * 1024 + 5, 99);
+    const std::string westMembers =
+        "      0          12          36  NIDX       58  index.058.nti\n"
+        "      1          48          56  RTE0       16  west_00000.nm2\n"
+        "      2         104          20  MORE       16  west_00001.nm2\n";
+    const std::vector<Case> info{
+        {.name = "Nm3infoLists", .setup = {file("west.nm3", west)}, .program = Program::nm3info, .args = {"west.nm3"},
+         .out = "west.nm3:\n member      offset        size  tag   version  name\n" + westMembers +
+                "3 members, 112 payload bytes, 132 bytes: sound\n"},
+        {.name = "Nm3infoListsAsJson", .setup = {file("west.nm3", west), file("bad.nm3", "GNM4" + west.substr(4))},
+         .program = Program::nm3info, .args = {"--json", "west.nm3", "bad.nm3"}, .status = 1,
+         .err = "nm3info: bad.nm3: not an NM3 archive\n",
+         .out = "{\"archives\": [\n"
+                "  {\"path\": \"west.nm3\", \"members\": [\n"
+                "    {\"number\": 0, \"name\": \"index.058.nti\", \"offset\": 12, \"size\": 36, \"tag\": \"NIDX\", \"version\": 58, \"note\": null},\n"
+                "    {\"number\": 1, \"name\": \"west_00000.nm2\", \"offset\": 48, \"size\": 56, \"tag\": \"RTE0\", \"version\": 16, \"note\": null},\n"
+                "    {\"number\": 2, \"name\": \"west_00001.nm2\", \"offset\": 104, \"size\": 20, \"tag\": \"MORE\", \"version\": 16, \"note\": null}\n"
+                "  ], \"count\": 3, \"payload\": 112, \"size\": 132, \"verdict\": \"sound\", \"reason\": null, \"note\": null},\n"
+                "  {\"path\": \"bad.nm3\", \"members\": [], \"count\": null, \"payload\": null, \"size\": null, \"verdict\": \"damaged\", \"reason\": \"not an NM3 archive\", \"note\": null}\n"
+                "]}\n"},
+        {.name = "Nm3infoWritesAMemberAsUnveskalDoes",
+         .setup = {file("big.nm3", archiveOf({index, route, big})), unpackedBy("big.nm3", Program::unveskal)},
+         .program = Program::nm3info, .args = {"-x", "2", "big.nm3"}, .outFile = "member.nm2",
+         .changes = {sameAs("member.nm2", "big.nm2/big_00001.nm2")}},
+        {.name = "Nm3infoChecks", .setup = {file("west.nm3", west), file("cut.nm3", west.substr(0, west.size() - 1))},
+         .program = Program::nm3info, .args = {"-t", "west.nm3", "cut.nm3", "{none.nm3}"}, .status = 1,
+         .err = "nm3info: cut.nm3: its footer is cut short\nnm3info: {none.nm3}: no such file\n"},
+    };
+    table.insert(table.end(), info.begin(), info.end());
 
     // The footer's table grows past 512 entries.
     Case many{.name = "TableGrowsPastFiveHundredTwelveMembers", .setup = atlas(), .args = usual};

@@ -1,7 +1,7 @@
 // Plays the table of end-to-end cases against this build's own programs, or,
-// given `--wine WINE64 WINESERVER PREFIX VESKAL_EXE UNVESKAL_EXE HOLD_EXE`,
-// against a Windows build under Wine with every path in Windows form (Wine's
-// drive Z: is the Linux root).
+// given `--wine WINE64 WINESERVER PREFIX VESKAL_EXE UNVESKAL_EXE NM3INFO_EXE
+// HOLD_EXE`, against a Windows build under Wine with every path in Windows
+// form (Wine's drive Z: is the Linux root).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -21,7 +21,7 @@ using e2e::Program;
 using testsupport::RunResult;
 
 struct Wine {
-    std::string wine64, wineserver, prefix, veskal, unveskal, hold;
+    std::string wine64, wineserver, prefix, veskal, unveskal, nm3info, hold;
 };
 Wine wine;  // empty wine64: the cases run natively
 bool underWine() { return !wine.wine64.empty(); }
@@ -105,26 +105,28 @@ protected:
         for (auto undo = undos.rbegin(); undo != undos.rend(); ++undo) (*undo)();
     }
 
-    RunResult run(Program program, std::vector<std::string> args, const std::string& cwd) const {
+    RunResult run(Program program, std::vector<std::string> args, const std::string& cwd,
+                  const std::string& outputFile = {}) const {
         testsupport::RunOptions options;
         options.workingDir = cwd;
+        options.outputFile = outputFile;
         // Archives beyond 2 GiB take a while under an emulated 32-bit Wine.
         options.timeoutSeconds = 600;
         if (program == Program::linuxVeskal) return testsupport::runProgram(VESKAL_PATH, args, options);
         if (program == Program::linuxUnveskal) return testsupport::runProgram(UNVESKAL_PATH, args, options);
-        if (!underWine()) {
-            return testsupport::runProgram(program == Program::veskal ? VESKAL_PATH : UNVESKAL_PATH, args, options);
-        }
+        const char* const native[] = {VESKAL_PATH, UNVESKAL_PATH, NM3INFO_PATH};
+        if (!underWine()) return testsupport::runProgram(native[static_cast<int>(program)], args, options);
         if (program == Program::shell) {
             args.insert(args.begin(), {"cmd", "/c"});
         } else {
-            args.insert(args.begin(), program == Program::veskal ? wine.veskal : wine.unveskal);
+            const std::string* const windows[] = {&wine.veskal, &wine.unveskal, &wine.nm3info};
+            args.insert(args.begin(), *windows[static_cast<int>(program)]);
         }
         const RunResult result = testsupport::runProgram(wine.wine64, args, options);
-        // Both programs print their banner before anything else, so a run
-        // that printed nothing at all never started: Wine under load now and
-        // then fails to start a program. One more try tells that from a fault
-        // of the program, which would fail the same way again.
+        // Every program says something when it fails, so a failed run that
+        // printed nothing at all never started: Wine under load now and then
+        // fails to start a program. One more try tells that from a fault of
+        // the program, which would fail the same way again.
         if (result.status != 0 && result.out.empty() && result.err.empty()) {
             return testsupport::runProgram(wine.wine64, args, options);
         }
@@ -167,6 +169,11 @@ protected:
             ASSERT_EQ(packing.status, 0) << packing.err;
             break;
         }
+        case Entry::Kind::unpacked: {
+            const RunResult unpacking = run(entry.by, {entry.path}, base);
+            ASSERT_EQ(unpacking.status, 0) << unpacking.err;
+            break;
+        }
         case Entry::Kind::gone:
         case Entry::Kind::sameAs: FAIL() << "not a setup step";
         }
@@ -189,9 +196,10 @@ TEST_P(Table, Case) {
     std::vector<std::string> args;
     const bool native = row.program == Program::linuxVeskal || row.program == Program::linuxUnveskal;
     for (const std::string& arg : row.args) args.push_back(filled(arg, base, native));
-    const RunResult result = run(row.program, args, row.cwd.empty() ? base : base + "/" + row.cwd);
+    const std::string outputFile = row.outFile.empty() ? "" : base + "/" + row.outFile;
+    const RunResult result = run(row.program, args, row.cwd.empty() ? base : base + "/" + row.cwd, outputFile);
     EXPECT_EQ(result.status, row.status);
-    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.out, row.out);
     EXPECT_EQ(result.err, filled(row.err, base, native));
 
     const testsupport::Files after = testsupport::snapshot(base, largeFile);
@@ -228,11 +236,13 @@ void PrintTo(const Case& row, std::ostream* out) { *out << row.name; }
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    if (argc == 8 && std::string(argv[1]) == "--wine") {
-        wine = {argv[2], argv[3], argv[4], argv[5], argv[6], argv[7]};
+    if (argc == 9 && std::string(argv[1]) == "--wine") {
+        wine = {argv[2], argv[3], argv[4], argv[5], argv[6], argv[7], argv[8]};
         ::testing::AddGlobalTestEnvironment(new WineEnvironment);
     } else if (argc != 1) {
-        std::fprintf(stderr, "usage: %s [--wine WINE64 WINESERVER PREFIX VESKAL_EXE UNVESKAL_EXE HOLD_EXE]\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s [--wine WINE64 WINESERVER PREFIX VESKAL_EXE UNVESKAL_EXE NM3INFO_EXE HOLD_EXE]\n",
+                     argv[0]);
         return 2;
     }
     return RUN_ALL_TESTS();
