@@ -56,6 +56,7 @@ struct Row {
     int status = 0;
     Output output = Output::open;
     bool ending = false;  // `out` is only how standard output ends
+    std::string streamIs{};  // the archive that standard output is, to the file system
 };
 
 const std::string westListing =
@@ -145,10 +146,17 @@ TEST(Nm3info, Rows) {
         {{"-x", "0", "west.nm3"}, "", "", 1, Output::gone},
         {{"west.nm3"}, "", "", 1, Output::closed},
         {{"-t", "west.nm3", "gnm4.nm3"}, "", "nm3info: gnm4.nm3: not an NM3 archive\n", 1, Output::closed},
+        // An archive that the output would be written into is not read.
+        {{"-x", "1", "west.nm3"}, "", "nm3info: west.nm3: the output goes into it\n", 1, Output::open, false,
+         "west.nm3"},
+        {{"-t", "gnm4.nm3", "west.nm3"}, "",
+         "nm3info: gnm4.nm3: not an NM3 archive\nnm3info: west.nm3: the output goes into it\n", 1, Output::open,
+         false, "west.nm3"},
     };
     for (const Row& row : rows) {
         testsupport::MemoryFileSystem files;
         addArchives(files);
+        if (!row.streamIs.empty()) files.setStandardStream(1, "/maps/" + row.streamIs);
         const auto before = files.snapshot();
         testsupport::MemoryFileSystem streams;
         std::unique_ptr<fs::File> out = streams.openToWrite("/out").file;

@@ -54,8 +54,17 @@ bool footerWhole(unpacker::ArchiveFault fault) {
 
 Opened openArchive(fs::FileSystem& files, const std::string& path) {
     Opened opened;
-    opened.file = files.openRead(path, nullptr, fs::Lock::shared);
-    if (opened.file) return opened;
+    fs::FileInfo info;
+    opened.file = files.openRead(path, &info, fs::Lock::shared);
+    if (opened.file) {
+        // What the run writes would land in the archive while it is read.
+        for (const fs::FileInfo& stream : files.standardStreams()) {
+            if (!fs::maybeSame(info, stream)) continue;
+            opened.file.reset();
+            opened.reason = "the output goes into it";
+        }
+        return opened;
+    }
     switch (files.info(path).kind) {
     case fs::Kind::missing: opened.reason = "no such file"; break;
     case fs::Kind::directory: opened.reason = "a directory, not an archive"; break;
