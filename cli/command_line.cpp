@@ -53,19 +53,12 @@ CommandLine<packer::Job> readPackCommandLine(const std::vector<std::string>& arg
         std::string* value = nullptr;
         switch (letter) {
         case 'i':
-        case 'I':
-            value = &job.index;
-            break;
+        case 'I': value = &job.index; break;
         case 'r':
-        case 'R':
-            value = &job.route;
-            break;
+        case 'R': value = &job.route; break;
         case 'o':
-        case 'O':
-            value = &job.out;
-            break;
-        default:
-            return false;
+        case 'O': value = &job.out; break;
+        default: return false;
         }
         // A letter not followed directly by ':' is ignored.
         if (argument.size() > 2 && argument[2] == ':') *value = argument.substr(3);

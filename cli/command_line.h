@@ -29,8 +29,10 @@ struct CommandLine {
 // `arguments` without the program's own name. Options are read up to the
 // first argument that is not one, the operand; a help letter ('?', 'h',
 // 'H') ends the scan at once, whatever stands before or after it.
-[[nodiscard]] CommandLine<packer::Job> readPackCommandLine(const std::vector<std::string>& arguments, OptionStyle style);
+[[nodiscard]] CommandLine<packer::Job> readPackCommandLine(const std::vector<std::string>& arguments,
+                                                           OptionStyle style);
 // Without an operand the unpacker has nothing to do: help.
-[[nodiscard]] CommandLine<unpacker::Job> readUnpackCommandLine(const std::vector<std::string>& arguments, OptionStyle style);
+[[nodiscard]] CommandLine<unpacker::Job> readUnpackCommandLine(const std::vector<std::string>& arguments,
+                                                               OptionStyle style);
 
 }  // namespace cli

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+// The tables below are laid out by hand, a row to a case.
+// clang-format off
+
 namespace {
 
 using cli::OptionStyle;

@@ -1,9 +1,9 @@
+#include "cli/frame.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "cli/frame.h"
 
 namespace {
 

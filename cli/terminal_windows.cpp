@@ -139,8 +139,9 @@ bool interruptsEnded = false;
 
 // Cuts a file to 0 bytes by its name.
 void empty(const std::wstring& name) {
-    const HANDLE handle = ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
 }
 
@@ -154,10 +155,8 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        break;
-    default:
-        return FALSE;
+    case CTRL_SHUTDOWN_EVENT: break;
+    default: return FALSE;
     }
     ::AcquireSRWLockExclusive(&outputLock);
     if (interruptsEnded) {

@@ -1,8 +1,9 @@
+#include "format/records.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "format/records.h"
 #include "testing/scratch.h"
 
 namespace {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-
 namespace fs {
 
 namespace {
@@ -23,18 +22,12 @@ void moveInKernel(fs::FileSystem& files, fs::File& source, fs::File& target, std
             moved += step.bytes;
             result.copied += step.bytes;
             continue;
-        case Moved::refused:
-            kernelCopy = false;
-            return;
+        case Moved::refused: kernelCopy = false; return;
         case Moved::endOfFile:
             // Confirmed by a plain read, which the caller makes next.
             return;
-        case Moved::readError:
-            result.outcome = CopyResult::Outcome::readError;
-            return;
-        case Moved::writeError:
-            result.outcome = CopyResult::Outcome::writeError;
-            return;
+        case Moved::readError: result.outcome = CopyResult::Outcome::readError; return;
+        case Moved::writeError: result.outcome = CopyResult::Outcome::writeError; return;
         }
     }
 }
@@ -42,8 +35,8 @@ void moveInKernel(fs::FileSystem& files, fs::File& source, fs::File& target, std
 // Copies through the writer's block, each piece read to half a page past its
 // place in the source's page and written from there: neither copy lands just
 // ahead of its source when the whole copy would.
-void copyApart(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit,
-               std::uint64_t expected, CopyResult& result) {
+void copyApart(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit, std::uint64_t expected,
+               CopyResult& result) {
     while (result.copied < limit) {
         const std::size_t shift = (from + result.copied + pageSize / 2) % pageSize;
         const auto want =

@@ -108,7 +108,7 @@ private:
 // source, the bytes pass through the writer's buffer placed half a page from
 // both ends instead. Smaller sources gather in the writer's buffer.
 [[nodiscard]] CopyResult copyBlocks(fs::File& source, std::uint64_t from, BlockWriter& target, std::uint64_t limit,
-                      std::uint64_t expected);
+                                    std::uint64_t expected);
 
 // A file read in order from its current position through a buffer that
 // reads ahead as far as it is told.

@@ -1,9 +1,10 @@
+#include "fs/copy.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 
-#include "fs/copy.h"
 #include "fs/host_file_system.h"
 #include "testing/scratch.h"
 
@@ -117,7 +118,7 @@ TEST_P(CopyIntoWriter, LargeSourcesLandAnywhereInAPage) {
 TEST_P(CopyIntoWriter, SourceThatChangedSinceItWasOpened) {
     struct Case {
         const char* what;
-        std::size_t size;      // bytes the source holds
+        std::size_t size;        // bytes the source holds
         std::uint64_t expected;  // what it held when it was opened
         std::uint64_t limit;
         std::size_t copied;

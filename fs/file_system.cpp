@@ -5,8 +5,7 @@ namespace fs {
 Sameness sameFile(const FileInfo& a, const FileInfo& b) {
     if (a.kind == Kind::missing || b.kind == Kind::missing) return Sameness::different;
     if (a.id.numbered && b.id.numbered) {
-        const bool same =
-            a.id.device == b.id.device && a.id.inode == b.id.inode && a.id.inodeHigh == b.id.inodeHigh;
+        const bool same = a.id.device == b.id.device && a.id.inode == b.id.inode && a.id.inodeHigh == b.id.inodeHigh;
         return same ? Sameness::same : Sameness::different;
     }
     if (!a.id.finalPath.empty() && a.id.finalPath == b.id.finalPath) return Sameness::same;

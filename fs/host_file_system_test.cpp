@@ -2,17 +2,18 @@
 // interface's: refusals, not blocking, crashes or signals.
 #include "fs/host_file_system.h"
 
-#include <gtest/gtest.h>
-
-#include <csignal>
-#include <map>
-#include <string>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <map>
+#include <string>
 
 #include "testing/scratch.h"
 

@@ -189,8 +189,7 @@ public:
 
     FileInfo info(const std::string& path, Links links) override {
         struct stat status {};
-        const int result =
-            links == Links::followed ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
+        const int result = links == Links::followed ? ::stat(path.c_str(), &status) : ::lstat(path.c_str(), &status);
         if (result != 0) return {};
         return infoFrom(status);
     }

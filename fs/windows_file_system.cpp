@@ -179,8 +179,7 @@ Reach reachOf(const std::wstring& path, HANDLE file) {
     if (isSeparator(folder.back())) folder.pop_back();
     if (folderOf(target) != folder) return Reach::outsideFolder;
     switch (windows::matchName(nameOf(path), nameOf(target))) {
-    case windows::NameMatch::same:
-        return Reach::itself;
+    case windows::NameMatch::same: return Reach::itself;
     case windows::NameMatch::sameButTrailing: {
         // Itself when the final path, which lacks the trailing dots and
         // spaces, opens another file or none.
@@ -188,8 +187,7 @@ Reach reachOf(const std::wstring& path, HANDLE file) {
         if (!opened) return Reach::unknown;
         return leadsBack(target, *opened) ? Reach::elsewhereInFolder : Reach::itself;
     }
-    case windows::NameMatch::other:
-        break;
+    case windows::NameMatch::other: break;
     }
     return Reach::elsewhereInFolder;
 }
@@ -528,10 +526,9 @@ public:
         // A link the system marks as one opens as the link, and goes by its
         // own name; one it doesn't mark opens as its target, which the
         // deletion would take, so it stays.
-        const HANDLE file =
-            ::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const HANDLE file = ::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file == INVALID_HANDLE_VALUE) return false;
         FILE_ATTRIBUTE_TAG_INFO tag{};
         bool deletable = ::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&

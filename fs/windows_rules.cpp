@@ -27,8 +27,7 @@ void appendNormal(std::string& path, std::string_view rest) {
 }
 
 bool startsWith(std::string_view text, std::string_view start) {
-    return text.size() >= start.size() &&
-           std::equal(start.begin(), start.end(), text.begin(), [](char a, char b) {
+    return text.size() >= start.size() && std::equal(start.begin(), start.end(), text.begin(), [](char a, char b) {
                return a == b || (isSeparator(a) && isSeparator(b));
            });
 }
@@ -121,7 +120,11 @@ std::u16string utf16(std::string_view text) {
     units.reserve(text.size());
     for (std::size_t k = 0; k < text.size();) {
         const auto lead = static_cast<unsigned char>(text[k]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
         char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
         bool whole = length != 0 && k + length <= text.size();
         for (std::size_t j = 1; whole && j < length; ++j) {
@@ -166,11 +169,8 @@ std::optional<std::vector<Entry>> collectListing(const std::function<ListStep(En
         case ListStep::entry:
             if (entry.name != "." && entry.name != "..") entries.push_back(std::move(entry));
             continue;
-        case ListStep::end:
-            markSharedNames(entries);
-            return entries;
-        case ListStep::failed:
-            return std::nullopt;
+        case ListStep::end: markSharedNames(entries); return entries;
+        case ListStep::failed: return std::nullopt;
         }
     }
 }

@@ -1,9 +1,9 @@
 // The Windows side's rules that need no system: extended paths, names that
 // don't survive conversion, listings that fail part-way, which final path
 // names a file itself, and when a file's number identifies it.
-#include <gtest/gtest.h>
-
 #include "fs/windows_rules.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -96,8 +96,11 @@ TEST(FinalPaths, ANameIsItselfOnlyByItsExactNameOrWithTheTrailingDotsWineLeavesO
 
 TEST(Utf16, EveryScriptAndWhatIsNoUtf8) {
     EXPECT_EQ(utf16("west.nm3"), u"west.nm3");
-    EXPECT_EQ(utf16("\xC3\xA9t\xC3\xA9 \xE5\x9C\xB0\xE5\x9B\xBE \xF0\x9F\x97\xBA"), u"\u00E9t\u00E9 \u5730\u56FE \U0001F5FA");
-    EXPECT_EQ(utf16("a\xFF" "b\xC3"), u"a\uFFFDb\uFFFD");
+    EXPECT_EQ(utf16("\xC3\xA9t\xC3\xA9 \xE5\x9C\xB0\xE5\x9B\xBE \xF0\x9F\x97\xBA"),
+              u"\u00E9t\u00E9 \u5730\u56FE \U0001F5FA");
+    EXPECT_EQ(utf16("a\xFF"
+                    "b\xC3"),
+              u"a\uFFFDb\uFFFD");
     EXPECT_EQ(utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
     EXPECT_EQ(shownUtf8(utf16("\xC3\xA9t\xC3\xA9 \xF0\x9F\x97\xBA")), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x97\xBA");
 }

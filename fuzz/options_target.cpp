@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include <optional>
 #include <variant>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/frame.h"

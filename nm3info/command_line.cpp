@@ -27,7 +27,7 @@ constexpr Known knownOptions[] = {
 // What the arguments asked for so far.
 struct Reading {
     Job job;
-    int modes = 0;  // one bit per mode asked for
+    int modes = 0;                     // one bit per mode asked for
     std::optional<Action> wins;        // help or version, the first met
     std::optional<std::string> wrong;  // the first thing wrong
 };

@@ -47,8 +47,8 @@ std::string textMember(const Member& member) {
     const std::string version = member.header ? std::to_string(member.header->version) : "-";
     const std::string note =
         member.note == Note::none ? "" : formatText("  (%s)", noteText(member.note, member.number).c_str());
-    return text + formatText("%7" PRIu64 " %11" PRIu64 " %11" PRIu64 "  %-4s %8s  %s%s\n", member.number,
-                             member.offset, member.size, tag.c_str(), version.c_str(),
+    return text + formatText("%7" PRIu64 " %11" PRIu64 " %11" PRIu64 "  %-4s %8s  %s%s\n", member.number, member.offset,
+                             member.size, tag.c_str(), version.c_str(),
                              member.name.empty() ? "-" : shownText(member.name).c_str(), note.c_str());
 }
 
@@ -90,12 +90,13 @@ std::string jsonArchiveEnd(const Survey& survey) {
     const Judgement& judgement = survey.judgement;
     const auto number = [&](std::uint64_t value) { return jsonOrNull(listed, std::to_string(value)); };
     const std::string trailing = formatText("%" PRIu64 " bytes after the footer", survey.trailing);
-    return formatText("%s, \"count\": %s, \"payload\": %s, \"size\": %s, \"verdict\": \"%s\", \"reason\": %s, "
-                      "\"note\": %s}",
-                      survey.visited > 0 ? "\n  ]" : "]", number(survey.members).c_str(),
-                      number(survey.payload).c_str(), number(survey.size).c_str(), verdictWord(judgement.verdict),
-                      jsonOrNull(judgement.verdict != Verdict::sound, jsonString(judgement.reason)).c_str(),
-                      jsonOrNull(survey.trailing > 0, jsonString(trailing)).c_str());
+    return formatText(
+        "%s, \"count\": %s, \"payload\": %s, \"size\": %s, \"verdict\": \"%s\", \"reason\": %s, "
+        "\"note\": %s}",
+        survey.visited > 0 ? "\n  ]" : "]", number(survey.members).c_str(), number(survey.payload).c_str(),
+        number(survey.size).c_str(), verdictWord(judgement.verdict),
+        jsonOrNull(judgement.verdict != Verdict::sound, jsonString(judgement.reason)).c_str(),
+        jsonOrNull(survey.trailing > 0, jsonString(trailing)).c_str());
 }
 
 std::string jsonDocumentEnd() { return "\n]}\n"; }

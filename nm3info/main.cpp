@@ -1,6 +1,7 @@
 #include "cli/main.h"
-#include "cli/terminal.h"
+
 #include "cli/standard_output.h"
+#include "cli/terminal.h"
 #include "fs/host_file_system.h"
 #include "nm3info/run.h"
 

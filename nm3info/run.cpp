@@ -76,7 +76,8 @@ int test(const Job& job, fs::FileSystem& files, const Streams& streams) {
     int status = 0;
     for (const std::string& path : job.archives) {
         const Opened opened = openArchive(files, path);
-        const Judgement judgement = opened.file ? surveyArchive(*opened.file, "", nullptr).judgement : openFailure(opened);
+        const Judgement judgement =
+            opened.file ? surveyArchive(*opened.file, "", nullptr).judgement : openFailure(opened);
         if (judgement.verdict == Verdict::sound) continue;
         sayNotSound(streams.errors, path, judgement);
         status = 1;
@@ -111,7 +112,8 @@ int act(const Action& action, fs::FileSystem& files, const Streams& streams) {
     // Where nothing can be written, nothing is worth doing.
     if (streams.out == nullptr) return 1;
     if (std::holds_alternative<Help>(action)) return written(*streams.out, text::help);
-    if (std::holds_alternative<Version>(action)) return written(*streams.out, formatText(text::version, NM3INFO_VERSION));
+    if (std::holds_alternative<Version>(action))
+        return written(*streams.out, formatText(text::version, NM3INFO_VERSION));
     return job->mode == Mode::list ? list(*job, files, streams) : extract(*job, files, streams);
 }
 

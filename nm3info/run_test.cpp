@@ -8,9 +8,12 @@
 #include <fstream>
 
 #include "fs/host_file_system.h"
+#include "testing/archives.h"
 #include "testing/memory_file_system.h"
 #include "testing/text_transcript.h"
-#include "testing/archives.h"
+
+// The tables below are laid out by hand, a row to a case.
+// clang-format off
 
 namespace {
 

@@ -86,8 +86,8 @@ Survey surveyArchive(fs::File& archive, const std::string& baseName, const Membe
     survey.members = layout.footerSize + 1;
     survey.payload = layout.offsetFooter;
     survey.size = layout.fileSize;
-    survey.trailing = layout.fileSize - format::archiveHeaderSize - layout.offsetFooter -
-                      layout.footerSize * format::footerEntrySize;
+    survey.trailing =
+        layout.fileSize - format::archiveHeaderSize - layout.offsetFooter - layout.footerSize * format::footerEntrySize;
     survey.noted = walk.noted || survey.trailing > 0;
     return survey;
 }

@@ -22,7 +22,7 @@ struct Member {
     std::uint64_t offset = 0;  // of its first byte in the archive
     std::uint64_t size = 0;
     std::optional<format::MemberHeader> header;  // none when shorter than one
-    std::string name;  // what unveskal names it; empty when it can't
+    std::string name;                            // what unveskal names it; empty when it can't
     Note note = Note::none;
 };
 
@@ -31,9 +31,9 @@ using MemberSink = std::function<bool(const Member&)>;
 
 struct Survey {
     Judgement judgement;
-    bool listed = false;         // the footer was read whole: every member was visited
-    std::uint64_t visited = 0;   // members handed to the sink
-    std::uint64_t members = 0;   // these four once listed
+    bool listed = false;        // the footer was read whole: every member was visited
+    std::uint64_t visited = 0;  // members handed to the sink
+    std::uint64_t members = 0;  // these four once listed
     std::uint64_t payload = 0;
     std::uint64_t size = 0;
     std::uint64_t trailing = 0;  // bytes after the footer's last whole entry

@@ -27,7 +27,8 @@ Judgement judge(const unpacker::ArchiveLayout& layout) {
         if (layout.footerSize == 0) return damaged("its footer is shorter than one entry");
         return damaged("its footer has more entries than 32 bits can count");
     case ArchiveFault::shortFooter: return damaged("its footer is cut short");
-    case ArchiveFault::invalidFooter: return damaged("its footer's member offsets are out of order or past the members");
+    case ArchiveFault::invalidFooter:
+        return damaged("its footer's member offsets are out of order or past the members");
     case ArchiveFault::shortIndexHeader: return damaged("its index member is shorter than its header");
     case ArchiveFault::badIndexTag: return damaged("its index member is not an index (no NIDX tag)");
     case ArchiveFault::seekEnd: return unreadable("its size can't be read");

@@ -1,4 +1,5 @@
 #include "cli/main.h"
+
 #include "cli/run.h"
 #include "cli/terminal.h"
 #include "packer/messages.h"
@@ -10,9 +11,9 @@ int veskal(const std::vector<std::string>& arguments) {
     const auto work = [](const packer::Job& job, fs::FileSystem& files, cli::Transcript& transcript) {
         return packer::pack(job, files, transcript, cli::outputGuard());
     };
-    return cli::run(cli::Program<packer::Job>{packer::text::usage, packer::text::interrupted,
-                                              cli::readPackCommandLine, work},
-                    arguments);
+    return cli::run(
+        cli::Program<packer::Job>{packer::text::usage, packer::text::interrupted, cli::readPackCommandLine, work},
+        arguments);
 }
 
 }  // namespace

@@ -9,12 +9,12 @@
 #include <variant>
 #include <vector>
 
-#include "format/records.h"
 #include "cli/command_line.h"
-#include "fs/copy.h"
 #include "cli/outcome.h"
 #include "cli/text.h"
 #include "cli/transcript.h"
+#include "format/records.h"
+#include "fs/copy.h"
 #include "packer/atlas.h"
 #include "packer/messages.h"
 
@@ -45,8 +45,7 @@ struct MemberKind {
 
 constexpr MemberKind indexMember{text::shortIndexHeader, format::minIndexVersion, text::badIndexVersion,
                                  text::indexProgress};
-constexpr MemberKind routeMember{text::shortNm2Header, format::minNm2Version, text::badNm2Version,
-                                 text::routeProgress};
+constexpr MemberKind routeMember{text::shortNm2Header, format::minNm2Version, text::badNm2Version, text::routeProgress};
 constexpr MemberKind nm2Member{text::shortNm2Header, format::minNm2Version, text::badNm2Version, text::nm2Progress};
 
 // The archive while it is being written: unless it is finished, leaving
@@ -152,9 +151,8 @@ std::variant<OpenMember, Failure> openMember(fs::FileSystem& files, const std::s
 // one read where the file allows, a larger one at least its header. nullopt
 // on a read error.
 std::optional<std::size_t> readFirst(Packing& run, OpenMember& member) {
-    const std::size_t want = member.info.size <= fs::smallCopy
-                                 ? static_cast<std::size_t>(member.info.size) + 1
-                                 : format::memberHeaderSize;
+    const std::size_t want =
+        member.info.size <= fs::smallCopy ? static_cast<std::size_t>(member.info.size) + 1 : format::memberHeaderSize;
     std::size_t have = 0;
     while (have < format::memberHeaderSize) {
         const std::optional<std::size_t> got = member.file->readSome(run.first.data() + have, want - have);
@@ -343,8 +341,12 @@ Outcome writeArchive(fs::FileSystem& files, cli::Transcript& transcript, OutputG
     Buffers buffers;
     PartialArchive archive(files, transcript, guard, paths.outFile);
     if (!archive.create()) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
-    Packing run{files, transcript, archive, paths.outFile,
-                fs::BlockWriter(files, archive.file(), std::move(buffers.block)), buffers.first};
+    Packing run{files,
+                transcript,
+                archive,
+                paths.outFile,
+                fs::BlockWriter(files, archive.file(), std::move(buffers.block)),
+                buffers.first};
 
     const format::ArchiveHeaderBytes provisional = format::encodeArchiveHeader(format::ArchiveHeader{});
     if (!run.out.write(provisional.data(), provisional.size())) return writeFailure(run);
@@ -423,11 +425,9 @@ Outcome packAtlas(const Job& job, fs::FileSystem& files, cli::Transcript& transc
 
     if (!atlasPlaced) return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
     switch (files.info(paths.atlasDir).kind) {
-    case fs::Kind::directory:
-        break;
+    case fs::Kind::directory: break;
     case fs::Kind::file:
-    case fs::Kind::other:
-        return Failure{formatText(text::notDirectory, paths.atlasDir.c_str())};
+    case fs::Kind::other: return Failure{formatText(text::notDirectory, paths.atlasDir.c_str())};
     case fs::Kind::missing:
         if (!files.access(paths.atlasDir, fs::Access::readWrite)) {
             return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};

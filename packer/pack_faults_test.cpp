@@ -12,11 +12,11 @@
 #include <memory>
 #include <set>
 
-#include "testing/recording_guard.h"
-#include "testing/text_transcript.h"
 #include "packer/pack.h"
 #include "testing/archives.h"
 #include "testing/fault_loop.h"
+#include "testing/recording_guard.h"
+#include "testing/text_transcript.h"
 #include "unpacker/unpack.h"
 
 namespace {
@@ -76,7 +76,8 @@ TEST_P(PackFaults, EveryFailurePointEndsCleanly) {
         const auto files = atlasOnDisk(atlas);
         testsupport::FaultyFileSystem faulty(*files, kind, n);
         const PackRun run = packOn(faulty);
-        SCOPED_TRACE(std::string(testsupport::nameOf(kind)) + " " + std::to_string(n) + ": " + faulty.fault().value_or(""));
+        SCOPED_TRACE(std::string(testsupport::nameOf(kind)) + " " + std::to_string(n) + ": " +
+                     faulty.fault().value_or(""));
         EXPECT_EQ(files->openFiles(), 0u);
         if (!faulty.fault()) {
             EXPECT_FALSE(run.failed);
@@ -86,7 +87,8 @@ TEST_P(PackFaults, EveryFailurePointEndsCleanly) {
         ++failurePoints;
         // Closing a member only read loses nothing; a status the run can do
         // without may fail unnoticed, but then the run is the faultless one.
-        const bool memberClosed = kind == testsupport::CallKind::close && faulty.fault()->find(out) == std::string::npos;
+        const bool memberClosed =
+            kind == testsupport::CallKind::close && faulty.fault()->find(out) == std::string::npos;
         if (memberClosed || (kind == testsupport::CallKind::status && !run.failed)) {
             EXPECT_FALSE(run.failed) << run.said;
             EXPECT_EQ(run.said, faultless.said);
@@ -136,8 +138,8 @@ TEST(PackKilled, AnyMomentLeavesTheOldFileTheNewArchiveOrOneThatIsRefused) {
     Bytes oneEntryMore = archive + archive.substr(8, 4);
     oneEntryMore[4] = 1;  // the reserved word, which no reader looks at
     const std::vector<Bytes> olderFiles{
-        testsupport::archiveOf({memberBytes("NIDX", 60, 900000, 5), memberBytes("OLD1", 16, 400000, 9),
-                                memberBytes("OLD2", 16, 5, 8)}),
+        testsupport::archiveOf(
+            {memberBytes("NIDX", 60, 900000, 5), memberBytes("OLD1", 16, 400000, 9), memberBytes("OLD2", 16, 5, 8)}),
         testsupport::archiveOf({memberBytes("NIDX", 58, 3, 7), memberBytes("OLD3", 16, 0, 6)}), oneEntryMore};
     ASSERT_TRUE(unpacks(oneEntryMore));
     for (const Bytes& older : olderFiles) {

@@ -1,9 +1,6 @@
 // The packer's procedure run in memory, row by row: what it says, how it
 // ends, and every file it leaves.
-#include "testing/recording_guard.h"
-#include "testing/text_transcript.h"
 #include "packer/pack.h"
-#include "cli/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +11,15 @@
 #include <variant>
 #include <vector>
 
-#include "testing/memory_file_system.h"
+#include "cli/command_line.h"
 #include "testing/archives.h"
+#include "testing/memory_file_system.h"
+#include "testing/recording_guard.h"
+#include "testing/text_transcript.h"
 #include "testing/transcripts.h"
+
+// The tables below are laid out by hand, a row to a case.
+// clang-format off
 
 namespace {
 

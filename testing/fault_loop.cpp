@@ -15,9 +15,10 @@ std::string summary(const std::map<std::string, std::string>& tree) {
     std::string text;
     for (const auto& [path, what] : tree) {
         const bool shown = what == "<dir>" || what == "<fifo>" || what.starts_with("-> ");
-        text += path + " " +
-                (shown ? what : std::to_string(what.size()) + " bytes #" + std::to_string(std::hash<std::string>{}(what))) +
-                "\n";
+        text +=
+            path + " " +
+            (shown ? what : std::to_string(what.size()) + " bytes #" + std::to_string(std::hash<std::string>{}(what))) +
+            "\n";
     }
     return text;
 }

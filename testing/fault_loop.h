@@ -15,9 +15,10 @@
 
 namespace testsupport {
 
-inline constexpr testsupport::CallKind everyCallKind[] = {testsupport::CallKind::open,  testsupport::CallKind::create, testsupport::CallKind::read,
-                                                 testsupport::CallKind::write, testsupport::CallKind::seek,   testsupport::CallKind::close,
-                                                 testsupport::CallKind::list,  testsupport::CallKind::remove, testsupport::CallKind::status};
+inline constexpr testsupport::CallKind everyCallKind[] = {
+    testsupport::CallKind::open,  testsupport::CallKind::create, testsupport::CallKind::read,
+    testsupport::CallKind::write, testsupport::CallKind::seek,   testsupport::CallKind::close,
+    testsupport::CallKind::list,  testsupport::CallKind::remove, testsupport::CallKind::status};
 
 // A small atlas: small members, and one larger than the copy engine moves
 // through memory.

@@ -18,11 +18,11 @@ struct MemoryNode {
     NodeType type = NodeType::file;
     std::uint64_t inode = 0;
     std::uint64_t device = 1;
-    std::uint64_t names = 0;  // folder entries that lead to it
-    std::string bytes;        // a regular file's contents
-    std::string target;       // a link's
+    std::uint64_t names = 0;                                     // folder entries that lead to it
+    std::string bytes;                                           // a regular file's contents
+    std::string target;                                          // a link's
     std::map<std::string, std::shared_ptr<MemoryNode>> entries;  // a folder's
-    MemoryNode* parent = nullptr;  // a folder's; the root is its own
+    MemoryNode* parent = nullptr;                                // a folder's; the root is its own
     // Where the node was first named, the final path a mount resolves to.
     MemoryNode* homeDir = nullptr;
     std::string homeName;
@@ -203,9 +203,7 @@ fs::FileInfo statusOf(const MemoryTree& tree, const MemoryNode& node, const std:
         status.size = node.bytes.size();
         break;
     case NodeType::fifo:
-    case NodeType::link:
-        status.kind = fs::Kind::other;
-        break;
+    case NodeType::link: status.kind = fs::Kind::other; break;
     }
     return status;
 }
@@ -219,8 +217,7 @@ class MemoryFile : public fs::File {
 public:
     MemoryFile(std::shared_ptr<MemoryNode> node, bool writable, fs::FileInfo opened,
                std::shared_ptr<std::size_t> openFiles)
-        : node_(std::move(node)), writable_(writable), opened_(std::move(opened)),
-          openFiles_(std::move(openFiles)) {
+        : node_(std::move(node)), writable_(writable), opened_(std::move(opened)), openFiles_(std::move(openFiles)) {
         ++*openFiles_;
     }
     ~MemoryFile() override {
@@ -436,7 +433,9 @@ bool MemoryFileSystem::remove(const std::string& path) {
     return true;
 }
 
-fs::KernelCopy MemoryFileSystem::copy(fs::File&, fs::File&, std::size_t) { return {fs::KernelCopy::Outcome::refused, 0}; }
+fs::KernelCopy MemoryFileSystem::copy(fs::File&, fs::File&, std::size_t) {
+    return {fs::KernelCopy::Outcome::refused, 0};
+}
 
 std::unique_ptr<fs::File> MemoryFileSystem::createOutput(const std::string& path, std::string& madeAt) {
     // Everything is had before the tree changes, so that an allocation that
@@ -511,8 +510,8 @@ void MemoryFileSystem::addFifo(const std::string& path) {
 void MemoryFileSystem::mount(const std::string& source, const std::string& point) {
     const Found from = walk(*tree_, source, true);
     const Found at = walk(*tree_, point, false);
-    if (!from.ok || from.node == nullptr || from.dir == nullptr || !at.ok || at.node == nullptr ||
-        at.dir == nullptr || (from.node->type == NodeType::directory) != (at.node->type == NodeType::directory)) {
+    if (!from.ok || from.node == nullptr || from.dir == nullptr || !at.ok || at.node == nullptr || at.dir == nullptr ||
+        (from.node->type == NodeType::directory) != (at.node->type == NodeType::directory)) {
         throw std::invalid_argument("mount: " + source + " on " + point);
     }
     const std::shared_ptr<MemoryNode>& covered = shown(at.dir->entries.at(at.name));
@@ -566,6 +565,5 @@ std::map<std::string, std::string> MemoryFileSystem::snapshot() const {
 }
 
 std::size_t MemoryFileSystem::openFiles() const { return *tree_->openFiles; }
-
 
 }  // namespace testsupport

@@ -1,18 +1,19 @@
 #include "testing/paused.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <fcntl.h>
 #include <fstream>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace testsupport {
 
@@ -37,7 +38,8 @@ bool waitForPause(int errRead, int full, pid_t child, Clock::time_point deadline
         int waiting = 0;
         if (::ioctl(errRead, FIONREAD, &waiting) == 0 && waiting >= full) return true;
         siginfo_t ended{};
-        if (::waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == child) {
+        if (::waitid(P_PID, static_cast<id_t>(child), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            ended.si_pid == child) {
             return true;
         }
         if (Clock::now() >= deadline) return false;

@@ -1,13 +1,14 @@
 #include "testing/run.h"
 
-#include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
 
 namespace testsupport {
 
@@ -16,7 +17,8 @@ bool collectOutput(int outFd, int errFd, RunResult& result, std::chrono::steady_
     std::string* sinks[2] = {&result.out, &result.err};
     int open = (outFd >= 0 ? 1 : 0) + (errFd >= 0 ? 1 : 0);
     while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         if (::poll(fds, 2, static_cast<int>(left.count())) < 0) continue;
         for (int i = 0; i < 2; ++i) {

@@ -39,17 +39,16 @@ inline RunOptions timeoutAfter(int seconds) {
 }
 
 struct RunResult {
-    int status = -1;     // exit status; -1 when the child didn't exit normally
+    int status = -1;  // exit status; -1 when the child didn't exit normally
     bool timedOut = false;
-    std::string out;     // standard output
-    std::string err;     // standard error
+    std::string out;  // standard output
+    std::string err;  // standard error
 };
 
 // Reads a child's standard output and error pipes into `result` until the
 // child closes both; false when `deadline` passes first. Closes nothing.
 bool collectOutput(int outFd, int errFd, RunResult& result, std::chrono::steady_clock::time_point deadline);
 
-RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                     const RunOptions& options = {});
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
 
 }  // namespace testsupport

@@ -1,5 +1,3 @@
-#include "testing/recording_guard.h"
-#include "testing/text_transcript.h"
 #include "testing/safety.h"
 
 #include <algorithm>
@@ -11,8 +9,10 @@
 #include <vector>
 
 #include "cli/transcript.h"
-#include "testing/memory_file_system.h"
 #include "packer/pack.h"
+#include "testing/memory_file_system.h"
+#include "testing/recording_guard.h"
+#include "testing/text_transcript.h"
 #include "unpacker/unpack.h"
 
 namespace safety {
@@ -82,7 +82,8 @@ Id idOf(testsupport::MemoryFileSystem& files, const std::string& path) { return 
 
 // Adds a symbolic or hard link, as chosen; a hard link can't be made to a
 // directory or to nothing, and a name already taken stays as it is.
-void addLink(testsupport::MemoryFileSystem& files, Choices& choose, const std::string& path, const std::string& target) {
+void addLink(testsupport::MemoryFileSystem& files, Choices& choose, const std::string& path,
+             const std::string& target) {
     if (files.snapshot().count(path) != 0) return;
     try {
         if (choose.below(3) == 0 && files.info(target).kind == fs::Kind::file) {
@@ -119,7 +120,9 @@ struct Run {
 std::string describe(const Tree& tree) {
     std::string text;
     for (const auto& [path, what] : tree) {
-        text += "  " + path + " = " + (what.starts_with("-> ") || what.starts_with("<") ? what : std::to_string(what.size()) + " bytes") + "\n";
+        text += "  " + path + " = " +
+                (what.starts_with("-> ") || what.starts_with("<") ? what : std::to_string(what.size()) + " bytes") +
+                "\n";
     }
     return text;
 }
@@ -129,7 +132,9 @@ std::string describe(const Tree& tree) {
 // A member header of at least `minVersion`.
 bool headerValid(const std::optional<std::string>& bytes, unsigned minVersion) {
     if (!bytes || bytes->size() < 6) return false;
-    return (unsigned{static_cast<unsigned char>((*bytes)[4])} | unsigned{static_cast<unsigned char>((*bytes)[5])} << 8) >= minVersion;
+    const unsigned low = static_cast<unsigned char>((*bytes)[4]);
+    const unsigned high = static_cast<unsigned char>((*bytes)[5]);
+    return (low | high << 8) >= minVersion;
 }
 
 std::string checkPack(Choices& choose) {
@@ -147,9 +152,9 @@ std::string checkPack(Choices& choose) {
     files.addFile("/w/old.nm3", "GNM3 an older archive");
 
     // Links anywhere, to anything, links included.
-    std::vector<std::string> targets{atlas + "/atlas.nti", atlas + "/route.nm2", atlas + "/a.nm2", atlas,
-                                     "/w/other/x.nm2",     "/w/old.nm3",        atlas + "/new.nm2", "/w/other/new",
-                                     "/w/new.nm3",         "/w/other"};
+    std::vector<std::string> targets{
+        atlas + "/atlas.nti", atlas + "/route.nm2", atlas + "/a.nm2", atlas,        "/w/other/x.nm2",
+        "/w/old.nm3",         atlas + "/new.nm2",   "/w/other/new",   "/w/new.nm3", "/w/other"};
     const std::vector<std::string> places{atlas + "/l", "/w/l", "/w/other/l"};
     for (unsigned k = 0, count = choose.below(5); k < count; ++k) {
         const std::string path = choose.of(places) + std::to_string(k) + (choose.below(2) == 0 ? ".nm2" : "");
@@ -159,31 +164,26 @@ std::string checkPack(Choices& choose) {
 
     // A member link that leads nowhere yet, its target spelt any way.
     if (choose.below(3) == 0) {
-        const std::vector<std::string> spellings{"../out.nm3", "/w/./out.nm3", "../atlas/../out.nm3", "../new.nm3",
-                                                 "/w/other/../new.nm3", "./z2.nm2"};
+        const std::vector<std::string> spellings{"../out.nm3", "/w/./out.nm3",        "../atlas/../out.nm3",
+                                                 "../new.nm3", "/w/other/../new.nm3", "./z2.nm2"};
         files.addSymlink(atlas + "/z.nm2", choose.of(spellings));
     }
 
-    std::vector<std::string> outs{"/w/out.nm3", "out.nm3",     "/w/old.nm3",   "atlas/new.nm2", "atlas/out.nm3",
-                                  atlas + "/atlas.nti", "atlas/route.nm2", atlas + "/a.nm2", atlas,
-                                  "/w/missing/out.nm3", "/w/new.nm3", "atlas/z2.nm2"};
+    std::vector<std::string> outs{
+        "/w/out.nm3",      "out.nm3",        "/w/old.nm3", "atlas/new.nm2",      "atlas/out.nm3", atlas + "/atlas.nti",
+        "atlas/route.nm2", atlas + "/a.nm2", atlas,        "/w/missing/out.nm3", "/w/new.nm3",    "atlas/z2.nm2"};
     outs.insert(outs.end(), targets.begin() + 10, targets.end());
     const std::string outGiven = choose.of(outs);
     std::optional<std::string> operand;
     std::string workingDir = "/w";
     switch (choose.below(4)) {
-    case 0:
-        workingDir = atlas;
-        break;
-    case 1:
-        operand = "atlas";
-        break;
-    case 2:
-        operand = atlas + "/";
-        break;
+    case 0: workingDir = atlas; break;
+    case 1: operand = "atlas"; break;
+    case 2: operand = atlas + "/"; break;
     default:
         files.addSymlink("/w/atlas-link", "atlas");
         operand = "/w/atlas-link";
+        break;
     }
     files.setCurrentDir(workingDir);
     const std::string index = choose.below(6) == 0 ? "l0.nm2" : "atlas.nti";
@@ -204,7 +204,8 @@ std::string checkPack(Choices& choose) {
         }
     }
     if (choose.below(3) == 0) {
-        for (const std::string& path : {atlas + "/a.nm2", atlas + "/B.nm2", std::string("/w/old.nm3"), atlas + "/route.nm2"}) {
+        for (const std::string& path :
+             {atlas + "/a.nm2", atlas + "/B.nm2", std::string("/w/old.nm3"), atlas + "/route.nm2"}) {
             if (choose.below(2) == 0 && files.info(path).kind == fs::Kind::file) files.setDevice(path, 2);
         }
     }
@@ -256,7 +257,8 @@ std::string checkPack(Choices& choose) {
         // nowhere can't be opened.
         if (status.kind == fs::Kind::missing && outStatus.kind == fs::Kind::missing) {
             const std::string leads = files.followLinks(path).target;
-            if (idOf(files, parentOf(leads)) == idOf(files, parentOf(outTarget)) && nameOf(leads) == nameOf(outTarget)) {
+            if (idOf(files, parentOf(leads)) == idOf(files, parentOf(outTarget)) &&
+                nameOf(leads) == nameOf(outTarget)) {
                 namesInput = true;
             }
         }
@@ -267,8 +269,7 @@ std::string checkPack(Choices& choose) {
     namesInput = namesInput && !earlyFailure;
     // The output another run holds, or the run's own stream: refused before
     // anything changes.
-    const bool outputHeld =
-        !earlyFailure && !namesInput && held < 3 && outId && outId == idOf(files, "/w/old.nm3");
+    const bool outputHeld = !earlyFailure && !namesInput && held < 3 && outId && outId == idOf(files, "/w/old.nm3");
     std::set<std::string> outputNames{out, outTarget};
     for (const auto& [path, what] : before) {
         if (outStatus.kind == fs::Kind::file && !what.starts_with("-> ") && idOf(files, path) == outId) {
@@ -364,14 +365,9 @@ std::string checkUnpack(Choices& choose) {
     // The folder: missing, a folder of old files and links, a file, or a link
     // to a folder (the archive's own included).
     switch (choose.below(5)) {
-    case 0:
-        break;
-    case 1:
-        files.addFile(folder, "not a folder");
-        break;
-    case 2:
-        files.addSymlink(folder, choose.below(2) == 0 ? "/w/other" : "/w");
-        break;
+    case 0: break;
+    case 1: files.addFile(folder, "not a folder"); break;
+    case 2: files.addSymlink(folder, choose.below(2) == 0 ? "/w/other" : "/w"); break;
     default:
         files.addDir(folder + "/sub");
         files.addFile(folder + "/sub/deep", "stays");
@@ -392,7 +388,7 @@ std::string checkUnpack(Choices& choose) {
         const std::vector<std::string> hops{folder + "/lnk", "/w/other/lnk", folder + "/west_00000.nm2"};
         std::string next = home;
         for (unsigned k = 0, count = choose.below(3); k < count; ++k) {
-            const std::string hop = choose.of(hops) ;
+            const std::string hop = choose.of(hops);
             if (files.snapshot().count(hop) != 0) continue;
             try {
                 files.addSymlink(hop, next);
@@ -406,7 +402,8 @@ std::string checkUnpack(Choices& choose) {
     // them, to folders, and to nothing.
     const std::vector<std::string> targets{home, "/w/other/y", "/w/other", folder + "/gone", given};
     for (unsigned k = 0, count = choose.below(4); k < count; ++k) {
-        const std::string name = choose.below(2) == 0 ? "west_0000" + std::to_string(k) + ".nm2" : "n" + std::to_string(k);
+        const std::string name =
+            choose.below(2) == 0 ? "west_0000" + std::to_string(k) + ".nm2" : "n" + std::to_string(k);
         addLink(files, choose, folder + "/" + name, choose.of(targets));
     }
     const bool relative = choose.below(2) == 0;
@@ -428,7 +425,8 @@ std::string checkUnpack(Choices& choose) {
     }
     if (folderMade && choose.below(3) == 0) {
         for (const auto& [path, what] : files.snapshot()) {
-            if (parentOf(path) == folder && files.info(path, fs::Links::notFollowed).kind == fs::Kind::file) files.setDevice(path, 2);
+            if (parentOf(path) == folder && files.info(path, fs::Links::notFollowed).kind == fs::Kind::file)
+                files.setDevice(path, 2);
         }
     }
     const bool unlistable = folderMade && choose.below(4) == 0;
@@ -489,8 +487,8 @@ std::string checkUnpack(Choices& choose) {
         if (after.count(path) == 0) return broken("emptying deleted " + path + ", the archive or a link to it");
     }
     if (run.failed != expectFailure) return broken(expectFailure ? "succeeded, yet it can't" : "failed, yet it can't");
-    if (!run.failed && (files.bytesOf(folder + "/index.060.nti") != index ||
-                        files.bytesOf(folder + "/west_00000.nm2") != route)) {
+    if (!run.failed &&
+        (files.bytesOf(folder + "/index.060.nti") != index || files.bytesOf(folder + "/west_00000.nm2") != route)) {
         return broken("the members are not the archive's");
     }
     return {};

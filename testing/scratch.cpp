@@ -1,10 +1,11 @@
 #include "testing/scratch.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace testsupport {
 

@@ -16,8 +16,12 @@ unsigned versionOf(const Bytes& member) {
     return static_cast<unsigned char>(member[4]) | static_cast<unsigned char>(member[5]) << 8;
 }
 
-std::string indexName(const std::vector<Bytes>& members) { return printed("index.%03u.nti", versionOf(members.front())); }
-std::string memberName(std::size_t k, const std::string& baseName) { return printed("%s_%05zu.nm2", baseName.c_str(), k); }
+std::string indexName(const std::vector<Bytes>& members) {
+    return printed("index.%03u.nti", versionOf(members.front()));
+}
+std::string memberName(std::size_t k, const std::string& baseName) {
+    return printed("%s_%05zu.nm2", baseName.c_str(), k);
+}
 
 }  // namespace
 
@@ -27,7 +31,8 @@ std::string packerSaid(const std::string& workingDir, const std::string& atlas, 
                        const std::vector<std::string>& packed) {
     std::string text = " - working Dir: " + workingDir + "\n - atlas Dir  : " + atlas + "\n";
     if (!named.empty()) {
-        text += " - indexFile: " + named.at(0) + "\n - routeFile: " + named.at(1) + "\n - outFile  : " + named.at(2) + "\n";
+        text +=
+            " - indexFile: " + named.at(0) + "\n - routeFile: " + named.at(1) + "\n - outFile  : " + named.at(2) + "\n";
     }
     for (std::size_t i = 0; i < packed.size(); ++i) {
         const char* kind = i == 0 ? "  nti file" : i == 1 ? "route file" : "  nm2 file";
@@ -41,7 +46,8 @@ std::string unpackerNamed(const std::string& operand, const std::string& folder)
 }
 
 std::string unpackerSizes(std::uint64_t fileSize, std::optional<std::uint64_t> count) {
-    std::string text = printed("Check NM3 tag - Ok\n - fileSize = [0x%08llx]\n", static_cast<unsigned long long>(fileSize));
+    std::string text =
+        printed("Check NM3 tag - Ok\n - fileSize = [0x%08llx]\n", static_cast<unsigned long long>(fileSize));
     if (count) text += printed(" - footerSize (count) = [%llu]\n", static_cast<unsigned long long>(*count));
     return text;
 }

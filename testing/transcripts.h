@@ -27,6 +27,7 @@ std::string unpackerNamed(const std::string& operand, const std::string& folder)
 std::string unpackerSizes(std::uint64_t fileSize, std::optional<std::uint64_t> count);
 std::string extractedLines(const std::vector<Bytes>& members, const std::string& baseName = "west");
 // What extracting `members` makes in `folder`, the folder included.
-Files extractedFiles(const std::string& folder, const std::vector<Bytes>& members, const std::string& baseName = "west");
+Files extractedFiles(const std::string& folder, const std::vector<Bytes>& members,
+                     const std::string& baseName = "west");
 
 }  // namespace testsupport

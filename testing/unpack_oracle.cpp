@@ -1,4 +1,3 @@
-#include "testing/text_transcript.h"
 #include "testing/unpack_oracle.h"
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include "cli/transcript.h"
 #include "nm3info/run.h"
 #include "testing/memory_file_system.h"
+#include "testing/text_transcript.h"
 #include "unpacker/unpack.h"
 
 namespace oracle {
@@ -74,10 +74,10 @@ const char* extractedWrong(const testsupport::MemoryFileSystem& files, std::stri
 // Every failure the unpacker can report about this archive in memory: nothing
 // fails there and the archive doesn't change while it is read, so neither a
 // member file's message nor a read error during a copy may appear.
-const char* const failureFormats[] = {
-    " Error reading header file %s.\n", " Not NM3 file: %s.\n",         " Error get filesize file %s.\n",
-    " Error calculate footerSize file %s.\n", " Error read footer file %s.\n", " Error invalid footer file %s.\n",
-    " Error fread nti header file %s.\n",     " No valid index in file: %s.\n"};
+const char* const failureFormats[] = {" Error reading header file %s.\n",   " Not NM3 file: %s.\n",
+                                      " Error get filesize file %s.\n",     " Error calculate footerSize file %s.\n",
+                                      " Error read footer file %s.\n",      " Error invalid footer file %s.\n",
+                                      " Error fread nti header file %s.\n", " No valid index in file: %s.\n"};
 
 std::string failureText(const char* format, const std::string& path) {
     const std::string_view text = format;
@@ -119,7 +119,8 @@ std::string checkUnpack(std::string_view archive) {
     // nm3info -t first, on the same tree, which it must leave as it was.
     const std::map<std::string, std::string> before = files.snapshot();
     testsupport::TextTranscript tested;
-    const int testStatus = nm3info::run({"nm3info", "-t", "west.nm3"}, files, {nullptr, tested}, cli::OptionStyle::dash);
+    const int testStatus =
+        nm3info::run({"nm3info", "-t", "west.nm3"}, files, {nullptr, tested}, cli::OptionStyle::dash);
     const bool untouched = files.snapshot() == before && files.openFiles() == 0;
 
     testsupport::TextTranscript said;

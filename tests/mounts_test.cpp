@@ -3,14 +3,15 @@
 // covers), an overlay whose files lie on another device than their folder,
 // and a folder another user can write but not list. These need root for the
 // mounts and to run as another user; without it they are skipped.
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <filesystem>
-#include <sys/mount.h>
-#include <unistd.h>
+#include <functional>
 
 #include "testing/archives.h"
 #include "testing/run.h"
@@ -167,7 +168,8 @@ TEST_F(Mounts, AFolderThatCantBeListedIsNeverWrittenThrough) {
         row.setup();
         for (const std::string& path : {dir / "west.nm3", victim}) ASSERT_EQ(::chown(path.c_str(), nobody, nobody), 0);
         stdfs::permissions(folder, stdfs::perms::owner_write | stdfs::perms::owner_exec | stdfs::perms::group_write |
-                                    stdfs::perms::group_exec | stdfs::perms::others_write | stdfs::perms::others_exec);
+                                       stdfs::perms::group_exec | stdfs::perms::others_write |
+                                       stdfs::perms::others_exec);
         const std::string setUser = "--reuid=" + std::to_string(nobody);
         const std::string setGroup = "--regid=" + std::to_string(nobody);
         const RunResult result =

@@ -2,12 +2,13 @@
 // file size limit, FIFOs and links on a real disk, sparse files and a working
 // directory that is gone. Everything else is tested in-process beside the
 // packer's code.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
 
 #include "testing/archives.h"
 #include "testing/paused.h"
@@ -70,15 +71,17 @@ TEST_F(Packer, ExitStatusAndUsage) {
     stdfs::remove(out);
     run = veskal({"-", "-?", "-i:atlas.nti", "-r:route.nm2", "-o:" + out, atlas});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "unknown option -\n" + banner +
-                           "usage:\n veskal [ -? | -h | -i:indexfile.nti -r:routefile.nm2 -o:outfile.nm3 [foldername] ]\n\n");
+    EXPECT_EQ(run.err,
+              "unknown option -\n" + banner +
+                  "usage:\n veskal [ -? | -h | -i:indexfile.nti -r:routefile.nm2 -o:outfile.nm3 [foldername] ]\n\n");
     EXPECT_FALSE(testsupport::fileExists(out));
 }
 
 TEST_F(Packer, UnreadableWorkingDirectory) {
     stdfs::create_directory(dir / "doomed");
     const RunResult run = testsupport::runProgram(
-        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" -i:a -r:b -o:c", VESKAL_PATH}, testsupport::inFolder(dir.path()));
+        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" -i:a -r:b -o:c", VESKAL_PATH},
+        testsupport::inFolder(dir.path()));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, banner + " Can't locate current working directory\n");
 }
@@ -135,7 +138,8 @@ TEST_F(Packer, FullDiskFailsTheRunAndRemovesTheArchive) {
     const RunResult footer = packAtlas(testsupport::limitedTo(static_cast<long long>(12 + payload)));
     EXPECT_EQ(footer.err, said({nti, routeFile, atlas + "/more.nm2"}) + " Error write file " + out + ".\n");
     const RunResult member = packAtlas(testsupport::limitedTo(12 + 100000));
-    EXPECT_EQ(member.err, said({nti, routeFile}) + "   -   nm2 file [" + atlas + "/more.nm2] Error write file " + out + ".\n");
+    EXPECT_EQ(member.err,
+              said({nti, routeFile}) + "   -   nm2 file [" + atlas + "/more.nm2] Error write file " + out + ".\n");
     // The archive ends exactly at the limit, also over a longer old one.
     const Bytes archive = archiveOf({index, route, more});
     for (const bool overwriting : {false, true}) {
@@ -192,8 +196,7 @@ TEST_F(Packer, InterruptRemovesTheUnfinishedArchive) {
         options.timeoutSeconds = 20;
         // Held while it says that b.nm2 comes next: a.nm2 is in the archive.
         const RunResult run = testsupport::runPausedAfter(
-            VESKAL_PATH, {"-i:atlas.nti", "-r:route.nm2", "-o:" + out, atlas}, options, firstLong.size(),
-            [&](int pid) {
+            VESKAL_PATH, {"-i:atlas.nti", "-r:route.nm2", "-o:" + out, atlas}, options, firstLong.size(), [&](int pid) {
                 EXPECT_TRUE(testsupport::waitUntilWriting(pid));
                 EXPECT_TRUE(testsupport::signalAndWait(pid, signal));
             });

@@ -5,13 +5,13 @@
 // program, as it replaces operator new for the whole process.
 #include <gtest/gtest.h>
 
-#include "testing/text_transcript.h"
-#include "testing/memory_file_system.h"
 #include "packer/pack.h"
 #include "testing/allocations.h"
-#include "testing/recording_guard.h"
 #include "testing/archives.h"
 #include "testing/fault_loop.h"
+#include "testing/memory_file_system.h"
+#include "testing/recording_guard.h"
+#include "testing/text_transcript.h"
 #include "unpacker/unpack.h"
 
 namespace {
@@ -85,8 +85,8 @@ TEST(ShortOfMemory, ThePackerEndsWithItsMessageAndLeavesNoArchive) {
     everyAllocationFails(
         [&] { return tree(atlas, older); },
         [](fs::FileSystem& files, cli::Transcript& transcript, packer::OutputGuard& guard) {
-            return packer::pack(packer::Job{"atlas.nti", "route.nm2", "/maps/atlas.nm3", std::string("atlas")},
-                                files, transcript, guard);
+            return packer::pack(packer::Job{"atlas.nti", "route.nm2", "/maps/atlas.nm3", std::string("atlas")}, files,
+                                transcript, guard);
         },
         [&](const Said& run, const Said& faultless, testsupport::MemoryFileSystem& files) {
             EXPECT_TRUE(run.failed);
@@ -108,18 +108,17 @@ TEST(ShortOfMemory, TheUnpackerEndsWithItsMessageAndLeavesTheArchive) {
     std::vector<testsupport::Bytes> members;
     for (const auto& [name, bytes] : atlas.members) members.push_back(bytes);
     const testsupport::Bytes archive = testsupport::archiveOf(members);
-    everyAllocationFails(
-        [&] { return tree(atlas, archive); },
-        [](fs::FileSystem& files, cli::Transcript& transcript, packer::OutputGuard&) {
-            return unpacker::unpack(unpacker::Job{"atlas.nm3"}, files, transcript);
-        },
-        [&](const Said& run, const Said& faultless, testsupport::MemoryFileSystem& files) {
-            EXPECT_TRUE(run.failed);
-            testsupport::expectOneMessage(run.said, faultless.said,
-                                          {" Error allocate memory for footer file /maps/atlas.nm3.\n",
-                                           " Error allocate memory for footer file atlas.nm3.\n"});
-            EXPECT_EQ(files.bytesOf("/maps/atlas.nm3"), archive);
-        });
+    everyAllocationFails([&] { return tree(atlas, archive); },
+                         [](fs::FileSystem& files, cli::Transcript& transcript, packer::OutputGuard&) {
+                             return unpacker::unpack(unpacker::Job{"atlas.nm3"}, files, transcript);
+                         },
+                         [&](const Said& run, const Said& faultless, testsupport::MemoryFileSystem& files) {
+                             EXPECT_TRUE(run.failed);
+                             testsupport::expectOneMessage(run.said, faultless.said,
+                                                           {" Error allocate memory for footer file /maps/atlas.nm3.\n",
+                                                            " Error allocate memory for footer file atlas.nm3.\n"});
+                             EXPECT_EQ(files.bytesOf("/maps/atlas.nm3"), archive);
+                         });
 }
 
 }  // namespace

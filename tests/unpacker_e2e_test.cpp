@@ -2,13 +2,14 @@
 // file size limit, an archive cut short while it is read, links on a real
 // disk and a working directory that is gone. Everything else is tested
 // in-process beside the unpacker's code.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
 #include <functional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "testing/archives.h"
 #include "testing/paused.h"
@@ -104,8 +105,8 @@ TEST_F(Unpacker, FullDiskFailsWithTheMembersName) {
     for (const long long limit : {100LL, 300005LL}) {
         run = unveskal({archive}, testsupport::limitedTo(limit));
         EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, begin + firstTwo + "   - nm2 file #00001 [west_00001.nm2] Error write file " +
-                               folder + "/west_00001.nm2.\n")
+        EXPECT_EQ(run.err, begin + firstTwo + "   - nm2 file #00001 [west_00001.nm2] Error write file " + folder +
+                               "/west_00001.nm2.\n")
             << limit;
         Files files = snapshot(folder);
         const Bytes written = files["west_00001.nm2"];
@@ -150,8 +151,8 @@ protected:
 
 TEST_F(HeldUnpacker, ArchiveEndingEarlyIsAReadError) {
     // The archive loses its tail inside #00002 before that is read.
-    const RunResult run = unpackHeld(
-        [&](int) { ASSERT_EQ(::truncate(archive.c_str(), static_cast<off_t>(longBStart + 1000)), 0); });
+    const RunResult run =
+        unpackHeld([&](int) { ASSERT_EQ(::truncate(archive.c_str(), static_cast<off_t>(longBStart + 1000)), 0); });
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
@@ -181,18 +182,19 @@ TEST_F(HeldUnpacker, InterruptKeepsWhatWasWritten) {
     EXPECT_EQ(run.status, 1);
     // Text gathered but not yet sent goes out before the interrupt's message.
     EXPECT_EQ(run.err, secondLong + " Interrupted.\n");
-    EXPECT_EQ(differences(snapshot(folder), {{"index.058.nti", index},
-                                             {"west_00000.nm2", route},
-                                             {"west_00001.nm2", longA},
-                                             {"west_00002.nm2", ""}}),
-              "");
+    EXPECT_EQ(
+        differences(
+            snapshot(folder),
+            {{"index.058.nti", index}, {"west_00000.nm2", route}, {"west_00001.nm2", longA}, {"west_00002.nm2", ""}}),
+        "");
     EXPECT_EQ(readFile(archive), bytes);
 }
 
 TEST_F(Unpacker, UnreadableWorkingDirectory) {
     stdfs::create_directory(dir / "doomed");
     const RunResult run = testsupport::runProgram(
-        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" west.nm3", UNVESKAL_PATH}, testsupport::inFolder(dir.path()));
+        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" west.nm3", UNVESKAL_PATH},
+        testsupport::inFolder(dir.path()));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, banner + "NM3 file name : west.nm3\n File west.nm3 NOT found.\n");
 
@@ -200,7 +202,8 @@ TEST_F(Unpacker, UnreadableWorkingDirectory) {
     writeFile(archive, archiveOf({index, route}));
     stdfs::create_directory(dir / "doomed");
     const RunResult absolute = testsupport::runProgram(
-        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" \"$1\"", UNVESKAL_PATH, archive}, testsupport::inFolder(dir.path()));
+        "/bin/sh", {"-c", "cd doomed && rmdir ../doomed && exec \"$0\" \"$1\"", UNVESKAL_PATH, archive},
+        testsupport::inFolder(dir.path()));
     EXPECT_EQ(absolute.status, 0);
     EXPECT_EQ(readFile(folder + "/west_00000.nm2"), route);
 }

@@ -1,13 +1,14 @@
 // The file a run writes, or the archive it reads, is never shared: not with
 // another run at the same time (each holds a lock without waiting for one),
 // nor with the run's own standard output or error streams.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "testing/archives.h"
 #include "testing/run.h"
@@ -43,8 +44,7 @@ protected:
 
     // What the packer says when it refuses to make `out` (as placed).
     std::string refused(const std::string& out) const {
-        return banner +
-               testsupport::packerSaid(dir.path(), atlas, {atlas + "/atlas.nti", atlas + "/route.nm2", out}) +
+        return banner + testsupport::packerSaid(dir.path(), atlas, {atlas + "/atlas.nti", atlas + "/route.nm2", out}) +
                " Error: Can't create file: " + out + "\n";
     }
 
@@ -134,8 +134,9 @@ TEST_F(Unshared, APackAndAnUnpackAtOnceNeverMixArchives) {
         SCOPED_TRACE(round);
         writeFile(out, older);
         stdfs::remove_all(dir / "out.nm2");
-        const RunResult run = shell("\"$0\" -i:atlas.nti -r:route.nm2 -o:out.nm3 atlas 2>/dev/null & "
-                                    "\"$1\" out.nm3 2>/dev/null; echo $? >unpacked; wait $!; echo $? >packed");
+        const RunResult run = shell(
+            "\"$0\" -i:atlas.nti -r:route.nm2 -o:out.nm3 atlas 2>/dev/null & "
+            "\"$1\" out.nm3 2>/dev/null; echo $? >unpacked; wait $!; echo $? >packed");
         ASSERT_EQ(run.status, 0);
         const bool packed = readFile(dir / "packed") == "0\n";
         EXPECT_TRUE(readFile(out) == (packed ? newer : older));

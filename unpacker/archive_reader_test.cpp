@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/memory_file_system.h"
 #include "testing/archives.h"
+#include "testing/memory_file_system.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace unpacker {
 
 std::string folderPathOf(const std::string& archivePath, fs::PathStyle style) {
@@ -16,11 +15,9 @@ bool prepareFolder(fs::FileSystem& files, const std::string& folderPath) {
         // A failure shows when the first member file can't be created.
         static_cast<void>(files.makeDir(folderPath));
         return true;
-    case fs::Kind::directory:
-        return true;
+    case fs::Kind::directory: return true;
     case fs::Kind::file:
-    case fs::Kind::other:
-        break;
+    case fs::Kind::other: break;
     }
     return false;
 }

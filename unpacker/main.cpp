@@ -1,4 +1,5 @@
 #include "cli/main.h"
+
 #include "cli/run.h"
 #include "unpacker/messages.h"
 #include "unpacker/unpack.h"

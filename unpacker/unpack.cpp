@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "fs/copy.h"
 #include "cli/outcome.h"
 #include "cli/text.h"
 #include "cli/transcript.h"
+#include "fs/copy.h"
 #include "unpacker/archive_reader.h"
 #include "unpacker/folder.h"
 #include "unpacker/messages.h"
@@ -137,10 +137,10 @@ Outcome extractMember(Extraction& run, const std::string& fileName, const std::s
     const std::uint64_t length = memberLength(run.archive.layout.memberStarts, m);
     if (length <= fs::smallCopy) {
         const auto size = static_cast<std::size_t>(length);
-        const std::size_t ahead = run.in.held() >= size ? size
-                                                        : static_cast<std::size_t>(std::min<std::uint64_t>(
-                                                              smallRunFrom(run.archive.layout.memberStarts, m),
-                                                              fs::BlockReader::capacity));
+        const std::size_t ahead =
+            run.in.held() >= size ? size
+                                  : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                        smallRunFrom(run.archive.layout.memberStarts, m), fs::BlockReader::capacity));
         if (!run.in.fill(size, ahead)) return archiveFailure(text::readError, run.archive);
         // The size was checked, so an archive that ends early changed under
         // us.

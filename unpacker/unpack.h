@@ -1,9 +1,9 @@
 #pragma once
 
-#include "unpacker/job.h"
 #include "cli/outcome.h"
 #include "cli/transcript.h"
 #include "fs/file_system.h"
+#include "unpacker/job.h"
 
 namespace unpacker {
 

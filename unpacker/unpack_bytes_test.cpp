@@ -3,12 +3,12 @@
 // for, worked out independently of the unpacker (fuzz/unpack_oracle.h).
 #include <gtest/gtest.h>
 
-#include "testing/recording_guard.h"
-#include "testing/text_transcript.h"
-#include "testing/memory_file_system.h"
-#include "testing/unpack_oracle.h"
 #include "packer/pack.h"
+#include "testing/memory_file_system.h"
+#include "testing/recording_guard.h"
 #include "testing/scratch.h"
+#include "testing/text_transcript.h"
+#include "testing/unpack_oracle.h"
 
 namespace {
 
@@ -22,9 +22,8 @@ std::string packed(const std::vector<std::pair<std::string, std::string>>& membe
     for (const auto& [name, bytes] : members) files.addFile("/atlas/" + name, bytes);
     testsupport::TextTranscript transcript;
     testsupport::RecordingGuard guard;
-    const cli::Outcome failed =
-        packer::pack(packer::Job{members[0].first, members[1].first, "/out.nm3", std::string("/atlas")}, files,
-                     transcript, guard);
+    const cli::Outcome failed = packer::pack(
+        packer::Job{members[0].first, members[1].first, "/out.nm3", std::string("/atlas")}, files, transcript, guard);
     return failed ? failed->message : files.bytesOf("/out.nm3").value_or("");
 }
 

@@ -13,10 +13,10 @@
 #include <memory>
 #include <tuple>
 
-#include "testing/recording_guard.h"
-#include "testing/text_transcript.h"
 #include "packer/pack.h"
 #include "testing/fault_loop.h"
+#include "testing/recording_guard.h"
+#include "testing/text_transcript.h"
 #include "unpacker/unpack.h"
 
 namespace {
@@ -44,8 +44,8 @@ std::string packed(const testsupport::FaultAtlas& atlas) {
     atlas.addTo(files, "/atlas");
     testsupport::TextTranscript transcript;
     testsupport::RecordingGuard guard;
-    const cli::Outcome failed =
-        packer::pack(packer::Job{"atlas.nti", "route.nm2", "/west.nm3", std::string("/atlas")}, files, transcript, guard);
+    const cli::Outcome failed = packer::pack(packer::Job{"atlas.nti", "route.nm2", "/west.nm3", std::string("/atlas")},
+                                             files, transcript, guard);
     return failed ? failed->message : files.bytesOf("/west.nm3").value_or("");
 }
 
@@ -104,7 +104,8 @@ TEST_P(UnpackFaults, EveryFailurePointEndsCleanly) {
         const auto files = prepared();
         testsupport::FaultyFileSystem faulty(*files, kind, n);
         const UnpackRun run = unpackOn(faulty);
-        SCOPED_TRACE(std::string(testsupport::nameOf(kind)) + " " + std::to_string(n) + ": " + faulty.fault().value_or(""));
+        SCOPED_TRACE(std::string(testsupport::nameOf(kind)) + " " + std::to_string(n) + ": " +
+                     faulty.fault().value_or(""));
         EXPECT_EQ(files->openFiles(), 0u);
         EXPECT_EQ(files->bytesOf(archivePath), archive) << "the archive changed";
         const Tree left = files->snapshot();

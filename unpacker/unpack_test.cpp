@@ -1,7 +1,5 @@
 // The unpacker's procedure run in memory, row by row: what it says, how it
 // ends, and every file it leaves; and atlases packed and unpacked again.
-#include "testing/recording_guard.h"
-#include "testing/text_transcript.h"
 #include "unpacker/unpack.h"
 
 #include <gtest/gtest.h>
@@ -14,10 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "testing/memory_file_system.h"
 #include "packer/pack.h"
 #include "testing/archives.h"
+#include "testing/memory_file_system.h"
+#include "testing/recording_guard.h"
+#include "testing/text_transcript.h"
 #include "testing/transcripts.h"
+
+// The tables below are laid out by hand, a row to a case.
+// clang-format off
 
 namespace {
 

@@ -37,8 +37,8 @@ struct Entry {
     enum class Kind { file, dir, link, hardLink, sparse, readOnly, gone, sameAs, drive, tmpfs, packed, unpacked };
     Kind kind;
     std::string path;
-    Bytes bytes{};           // a file's bytes (a sparse file's first ones); the target of a link or sameAs
-    std::uint64_t size = 0;  // a sparse file's size
+    Bytes bytes{};                      // a file's bytes (a sparse file's first ones); the target of a link or sameAs
+    std::uint64_t size = 0;             // a sparse file's size
     Program by = Program::linuxVeskal;  // who packs the folder `bytes` into `path`, or unpacks `path`
 };
 
@@ -80,7 +80,7 @@ struct Case {
     std::string name{};
     Only only = Only::both;
     std::vector<Entry> setup{};
-    std::string cwd{};             // inside the case's folder; empty: the folder itself
+    std::string cwd{};  // inside the case's folder; empty: the folder itself
     Program program = Program::veskal;
     std::vector<std::string> args{};
     int status = 0;

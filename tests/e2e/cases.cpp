@@ -10,6 +10,9 @@
 #include "testing/archives.h"
 #include "testing/transcripts.h"
 
+// The tables below are laid out by hand, a row to a case.
+// clang-format off
+
 namespace e2e {
 
 namespace {

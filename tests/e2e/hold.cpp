@@ -9,6 +9,7 @@
 // none, for a hold that reads nothing but keeps others from what SHARING
 // leaves out.
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdio>
@@ -48,9 +49,10 @@ int main() {
         return 2;
     }
     // Not inherited: the command must meet the hold as another run would.
-    const HANDLE held = ::CreateFileW(arguments[3], flagsOf(arguments[1], GENERIC_READ, GENERIC_WRITE, DELETE) | FILE_READ_ATTRIBUTES,
-                                      flagsOf(arguments[2], FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE),
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE held =
+        ::CreateFileW(arguments[3], flagsOf(arguments[1], GENERIC_READ, GENERIC_WRITE, DELETE) | FILE_READ_ATTRIBUTES,
+                      flagsOf(arguments[2], FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE), nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (held == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "hold: can't open the file (error %lu)\n", ::GetLastError());
         return 2;

@@ -137,9 +137,7 @@ protected:
         const std::string path = base + "/" + entry.path;
         stdfs::create_directories(stdfs::path(path).parent_path());
         switch (entry.kind) {
-        case Entry::Kind::file:
-            testsupport::writeFile(path, entry.bytes);
-            break;
+        case Entry::Kind::file: testsupport::writeFile(path, entry.bytes); break;
         case Entry::Kind::dir: stdfs::create_directories(path); break;
         case Entry::Kind::link: stdfs::create_symlink(entry.bytes, path); break;
         case Entry::Kind::hardLink: stdfs::create_hard_link(base + "/" + entry.bytes, path); break;
@@ -214,8 +212,10 @@ TEST_P(Table, Case) {
             EXPECT_TRUE(sameBytes(base + "/" + change.path, base + "/" + change.bytes)) << change.path;
             break;
         case Entry::Kind::readOnly: {
-            const stdfs::perms writable = stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write;
-            EXPECT_EQ(stdfs::status(base + "/" + change.path).permissions() & writable, stdfs::perms::none) << change.path;
+            const stdfs::perms writable =
+                stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write;
+            EXPECT_EQ(stdfs::status(base + "/" + change.path).permissions() & writable, stdfs::perms::none)
+                << change.path;
             break;
         }
         default: FAIL() << "not a change";

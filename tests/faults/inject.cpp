@@ -8,16 +8,17 @@
 //                            length included), seek, close, list, and say:
 //                            writes to the standard error stream; a splice
 //                            into a pipe is a read, out of one a write
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 extern "C" {
 int __real_open(const char* path, int flags, ...);
@@ -95,13 +96,17 @@ ssize_t __wrap_write(int fd, const void* data, size_t size) {
 
 int __wrap_ftruncate(int fd, off_t length) { return interruptAfter("write", __real_ftruncate(fd, length)); }
 
-off_t __wrap_lseek(int fd, off_t offset, int whence) { return interruptAfter("seek", __real_lseek(fd, offset, whence)); }
+off_t __wrap_lseek(int fd, off_t offset, int whence) {
+    return interruptAfter("seek", __real_lseek(fd, offset, whence));
+}
 
 int __wrap_close(int fd) { return interruptAfter("close", __real_close(fd)); }
 
 DIR* __wrap_opendir(const char* path) { return interruptAfter("list", __real_opendir(path)); }
 
-struct dirent* __wrap_readdir(DIR* dir) { return interruptAfter("list", __real_readdir(dir)); }
+struct dirent* __wrap_readdir(DIR* dir) {
+    return interruptAfter("list", __real_readdir(dir));
+}
 
 ssize_t __wrap_splice(int in, loff_t* inOffset, int out, loff_t* outOffset, size_t size, unsigned flags) {
     struct stat target {};

@@ -4,6 +4,9 @@
 // crowded with entries of every kind and awkward names. Every run must end in
 // success or one defined message, within seconds, with its memory far below
 // the size the input claims.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,14 +16,15 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "testing/archives.h"
 #include "testing/paused.h"
 #include "testing/run.h"
 #include "testing/scratch.h"
 #include "testing/transcripts.h"
+
+// The tables below are laid out by hand, a row to a case.
+// clang-format off
 
 namespace {
 

@@ -3,10 +3,11 @@
 // and exits with the program's status. A program started straight from a
 // large process would count that process's pages, copied before exec, as its
 // own; started from this small one it counts only its own.
-#include <cstdio>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
     if (argc < 3) return 126;
