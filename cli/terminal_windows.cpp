@@ -22,14 +22,8 @@ namespace {
 // Paths up to the longest the system takes.
 constexpr std::size_t longestPath = 32768;
 
-std::wstring wide(std::string_view text) {
-    const std::u16string units = fs::windows::utf16(text);
-    return std::wstring(units.begin(), units.end());
-}
-
-std::string utf8(std::wstring_view text) {
-    return fs::windows::shownUtf8({reinterpret_cast<const char16_t*>(text.data()), text.size()});
-}
+using fs::windows::utf8;
+using fs::windows::wide;
 
 class Lock {
 public:

@@ -8,7 +8,7 @@
 
 namespace {
 
-using testsupport::Bytes;
+using namespace testsupport;
 
 TEST(Records, ArchiveHeaderIsLittleEndian) {
     format::ArchiveHeader header;

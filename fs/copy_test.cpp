@@ -13,7 +13,7 @@ namespace {
 using fs::BlockReader;
 using fs::BlockWriter;
 using fs::CopyResult;
-using testsupport::Bytes;
+using namespace testsupport;
 
 // Blocks smaller than the programs', for copies that cross several of them
 // quickly; still larger than the small members read whole.

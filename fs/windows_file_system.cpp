@@ -29,16 +29,12 @@ namespace {
 // Paths up to the longest the system takes.
 constexpr std::size_t longestPath = 32768;
 
-std::wstring wide(std::string_view text) {
-    const std::u16string units = windows::utf16(text);
-    return std::wstring(units.begin(), units.end());
-}
-
 std::u16string_view units(std::wstring_view text) {
     return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
 }
 
-std::string utf8(std::wstring_view text) { return windows::shownUtf8(units(text)); }
+using windows::utf8;
+using windows::wide;
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 

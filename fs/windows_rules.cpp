@@ -153,6 +153,13 @@ std::string shownUtf8(std::u16string_view name) {
     return toUtf8(name, lost);
 }
 
+std::wstring wide(std::string_view text) {
+    const std::u16string units = utf16(text);
+    return std::wstring(units.begin(), units.end());
+}
+
+std::string utf8(std::wstring_view text) { return shownUtf8(std::u16string(text.begin(), text.end())); }
+
 void markSharedNames(std::vector<Entry>& entries) {
     std::map<std::string_view, std::size_t> seen;
     for (const Entry& entry : entries) ++seen[entry.name];

@@ -41,6 +41,11 @@ namespace fs::windows {
 // surrogate becomes U+FFFD.
 [[nodiscard]] std::string shownUtf8(std::u16string_view name);
 
+// The same two for the system's wide strings, whose wchar_t units are
+// UTF-16 on Windows.
+[[nodiscard]] std::wstring wide(std::string_view text);
+[[nodiscard]] std::string utf8(std::wstring_view text);
+
 // A listed name that two entries share leads to only one of them (a system
 // that can't show a name may show several as one): neither keeps its name.
 void markSharedNames(std::vector<Entry>& entries);

@@ -103,6 +103,10 @@ TEST(Utf16, EveryScriptAndWhatIsNoUtf8) {
               u"a\uFFFDb\uFFFD");
     EXPECT_EQ(utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
     EXPECT_EQ(shownUtf8(utf16("\xC3\xA9t\xC3\xA9 \xF0\x9F\x97\xBA")), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x97\xBA");
+    // The system's strings: a surrogate pair is two units, a lone one shows.
+    EXPECT_EQ(wide("\xF0\x9F\x97\xBA").size(), 2u);
+    EXPECT_EQ(utf8(std::wstring{L'a', wchar_t{0xD83D}, wchar_t{0xDDFA}, wchar_t{0xDC00}}),
+              "a\xF0\x9F\x97\xBA\xEF\xBF\xBD");
 }
 
 TEST(Identity, NumbersOnlyWhereTheyAreSureAndTheFinalPathWhereItLeadsBack) {

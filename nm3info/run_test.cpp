@@ -17,11 +17,7 @@
 
 namespace {
 
-using testsupport::archiveOf;
-using testsupport::Bytes;
-using testsupport::headerOf;
-using testsupport::memberBytes;
-using testsupport::u32le;
+using namespace testsupport;
 
 const Bytes index = memberBytes("NIDX", 58, 30, 1);
 const Bytes route = memberBytes("RTE0", 16, 50, 2);

@@ -21,10 +21,7 @@
 
 namespace {
 
-using testsupport::Bytes;
-using testsupport::FaultAtlas;
-using testsupport::memberBytes;
-using testsupport::summary;
+using namespace testsupport;
 
 const std::string out = "/maps/atlas.nm3";
 

@@ -23,11 +23,7 @@
 
 namespace {
 
-using testsupport::archiveOf;
-using testsupport::Bytes;
-using testsupport::Files;
-using testsupport::gone;
-using testsupport::memberBytes;
+using namespace testsupport;
 
 const Bytes nti = memberBytes("NIDX", 58, 30, 1);
 const Bytes route = memberBytes("RTE0", 16, 50, 2);

@@ -6,7 +6,7 @@
 
 namespace {
 
-using testsupport::CallKind;
+using namespace testsupport;
 
 // Makes every call it has a file for, whatever failed before, so that what
 // happens after a failure shows.

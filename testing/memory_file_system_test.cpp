@@ -5,7 +5,7 @@
 namespace {
 
 using fs::Kind;
-using testsupport::MemoryFileSystem;
+using namespace testsupport;
 using Snapshot = std::map<std::string, std::string>;
 
 // Links of every sort around two files, a FIFO and a 41-link chain in /h.

@@ -117,10 +117,7 @@ RunResult runPausedAfter(const std::string& program, const std::vector<std::stri
         return result;
     }
 
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argvOf(program, args);
 
     const pid_t child = ::fork();
     if (child == 0) {

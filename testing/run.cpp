@@ -53,6 +53,14 @@ std::size_t fillPipe(int fd) {
 
 }  // namespace
 
+std::vector<char*> argvOf(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
     int outPipe[2];
     int errPipe[2];
@@ -65,10 +73,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
         filler = fillPipe(errPipe[1]);
     }
 
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argvOf(program, args);
 
     const pid_t child = ::fork();
     if (child == 0) {

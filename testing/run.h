@@ -51,4 +51,8 @@ bool collectOutput(int outFd, int errFd, RunResult& result, std::chrono::steady_
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
 
+// The argument vector that execv takes: `program`, `args`, a null pointer.
+// It points into the strings, which must outlive it.
+std::vector<char*> argvOf(const std::string& program, const std::vector<std::string>& args);
+
 }  // namespace testsupport

@@ -20,12 +20,7 @@
 namespace {
 
 namespace stdfs = std::filesystem;
-using testsupport::archiveOf;
-using testsupport::Bytes;
-using testsupport::memberBytes;
-using testsupport::readFile;
-using testsupport::RunResult;
-using testsupport::writeFile;
+using namespace testsupport;
 
 // A mount that lasts while the object lives; `error` says why there is none.
 class Mount {

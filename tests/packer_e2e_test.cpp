@@ -19,15 +19,7 @@
 namespace {
 
 namespace stdfs = std::filesystem;
-using testsupport::archiveOf;
-using testsupport::banner;
-using testsupport::Bytes;
-using testsupport::memberBytes;
-using testsupport::readFile;
-using testsupport::RunOptions;
-using testsupport::RunResult;
-using testsupport::snapshot;
-using testsupport::writeFile;
+using namespace testsupport;
 
 class Packer : public ::testing::Test {
 protected:

@@ -16,9 +16,7 @@
 
 namespace {
 
-using testsupport::FailingAllocation;
-using testsupport::FaultAtlas;
-using testsupport::summary;
+using namespace testsupport;
 
 struct Said {
     bool failed = false;

@@ -13,13 +13,7 @@
 namespace {
 
 namespace stdfs = std::filesystem;
-using testsupport::archiveOf;
-using testsupport::Bytes;
-using testsupport::memberBytes;
-using testsupport::readFile;
-using testsupport::RunOptions;
-using testsupport::RunResult;
-using testsupport::snapshot;
+using namespace testsupport;
 using Errors = RunOptions::Errors;
 
 struct StreamCase {

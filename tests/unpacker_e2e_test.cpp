@@ -20,17 +20,7 @@
 namespace {
 
 namespace stdfs = std::filesystem;
-using testsupport::archiveOf;
-using testsupport::banner;
-using testsupport::Bytes;
-using testsupport::differences;
-using testsupport::Files;
-using testsupport::memberBytes;
-using testsupport::readFile;
-using testsupport::RunOptions;
-using testsupport::RunResult;
-using testsupport::snapshot;
-using testsupport::writeFile;
+using namespace testsupport;
 
 class Unpacker : public ::testing::Test {
 protected:

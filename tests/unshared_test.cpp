@@ -18,13 +18,7 @@
 namespace {
 
 namespace stdfs = std::filesystem;
-using testsupport::archiveOf;
-using testsupport::banner;
-using testsupport::Bytes;
-using testsupport::memberBytes;
-using testsupport::readFile;
-using testsupport::RunResult;
-using testsupport::writeFile;
+using namespace testsupport;
 
 class Unshared : public ::testing::Test {
 protected:

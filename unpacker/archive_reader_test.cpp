@@ -8,11 +8,7 @@
 
 namespace {
 
-using testsupport::archiveOf;
-using testsupport::Bytes;
-using testsupport::headerOf;
-using testsupport::memberBytes;
-using testsupport::u32le;
+using namespace testsupport;
 using unpacker::ArchiveFault;
 
 unpacker::ArchiveLayout read(const Bytes& bytes) {

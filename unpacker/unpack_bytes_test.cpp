@@ -12,7 +12,7 @@
 
 namespace {
 
-using testsupport::memberBytes;
+using namespace testsupport;
 
 // The archive the packer makes of an atlas holding `members` (index and
 // route file first).

@@ -24,15 +24,7 @@
 
 namespace {
 
-using testsupport::archiveOf;
-using testsupport::Bytes;
-using testsupport::extractedFiles;
-using testsupport::extractedLines;
-using testsupport::Files;
-using testsupport::gone;
-using testsupport::headerOf;
-using testsupport::memberBytes;
-using testsupport::u32le;
+using namespace testsupport;
 constexpr auto sizes = testsupport::unpackerSizes;
 
 const Bytes nti = memberBytes("NIDX", 58, 30, 1);

@@ -17,15 +17,10 @@ namespace e2e {
 
 namespace {
 
-using testsupport::archiveOf;
-using testsupport::Files;
-using testsupport::headerOf;
-using testsupport::memberBytes;
-using testsupport::u32le;
+using namespace testsupport;
 
 // --- The programs' transcripts, from the shared model of what they say ---
 
-using testsupport::banner;
 
 // `name` in the folder `dir`, a placeholder or a Windows path.
 std::string in(const std::string& dir, const std::string& name) {

@@ -18,7 +18,7 @@ namespace stdfs = std::filesystem;
 using e2e::Case;
 using e2e::Entry;
 using e2e::Program;
-using testsupport::RunResult;
+using namespace testsupport;
 
 struct Wine {
     std::string wine64, wineserver, prefix, veskal, unveskal, nm3info, hold;

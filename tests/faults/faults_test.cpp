@@ -15,13 +15,7 @@
 namespace {
 
 namespace stdfs = std::filesystem;
-using testsupport::Bytes;
-using testsupport::Files;
-using testsupport::memberBytes;
-using testsupport::readFile;
-using testsupport::RunResult;
-using testsupport::snapshot;
-using testsupport::writeFile;
+using namespace testsupport;
 
 RunResult runInterrupted(const std::vector<std::string>& args, const std::string& plan) {
     ::setenv("VESKAL_INTERRUPT", plan.c_str(), 1);

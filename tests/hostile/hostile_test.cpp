@@ -38,16 +38,7 @@ std::string formatText(const char* format, Values... values) {
     std::snprintf(text.data(), text.size() + 1, format, values...);
     return text;
 }
-using testsupport::archiveOf;
-using testsupport::Bytes;
-using testsupport::headerOf;
-using testsupport::memberBytes;
-using testsupport::packedBefore;
-using testsupport::readFile;
-using testsupport::RunResult;
-using testsupport::snapshot;
-using testsupport::u32le;
-using testsupport::writeFile;
+using namespace testsupport;
 
 // What a run may use whatever its input claims: the sanitizers' own memory
 // and a little more. The inputs below claim 4 GiB and more.
