@@ -70,7 +70,15 @@ struct Entry {
     // written in UTF-8 without loss, or the listing showed it for more than
     // one entry): such an entry can be neither opened nor deleted.
     bool nameKept = true;
+    // Only from a listing of identities: what the name leads to, links
+    // followed, as info() tells it.
+    FileInfo info;
 };
+
+// What a listing finds out about each entry: its name and kind, or also
+// what it leads to, which a system may find faster for a whole folder than
+// name by name.
+enum class Detail { names, identities };
 
 // The symbolic links that lead from a path to the file it names, followed
 // one by one through its last part; a path that is no link has none.
@@ -155,7 +163,8 @@ public:
     [[nodiscard]] virtual bool access(const std::string& path, Access access) = 0;
     // Every entry of `dir` except "." and ".."; nullopt when it can't be
     // listed whole.
-    [[nodiscard]] virtual std::optional<std::vector<Entry>> list(const std::string& dir) = 0;
+    [[nodiscard]] virtual std::optional<std::vector<Entry>> list(const std::string& dir,
+                                                                 Detail detail = Detail::names) = 0;
     // Opens an existing regular file (links followed) for reading; anything
     // else, a FIFO or a device included, can't be opened, and opening never
     // blocks. `opened`, when given, receives what the file was when it

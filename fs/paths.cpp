@@ -74,7 +74,9 @@ bool isAbsolute(std::string_view path, PathStyle style) {
 bool isRoot(std::string_view path, PathStyle style) { return path.size() == 1 && isSeparator(path.front(), style); }
 
 std::string joinPath(std::string_view folder, std::string_view name, PathStyle style) {
-    std::string path(folder);
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path += folder;
     if (path.empty() || path.back() != separatorOf(style)) path += separatorOf(style);
     path += name;
     return path;

@@ -418,7 +418,7 @@ public:
         return ::_waccess(native(path).c_str(), access == Access::read ? 4 : 6) == 0;
     }
 
-    std::optional<std::vector<Entry>> list(const std::string& dir) override {
+    std::optional<std::vector<Entry>> list(const std::string& dir, Detail detail) override {
         if (hasWildcard(dir)) return std::nullopt;
         const std::wstring name = native(dir);
         std::wstring pattern = name;
@@ -453,6 +453,11 @@ public:
             return windows::ListStep::entry;
         });
         ::FindClose(search);
+        if (entries && detail == Detail::identities) {
+            for (Entry& entry : *entries) {
+                if (entry.nameKept) entry.info = info(joinPath(dir, entry.name, PathStyle::windows), Links::followed);
+            }
+        }
         return entries;
     }
 

@@ -21,19 +21,30 @@ bool matchesNm2(std::string_view name) {
                       [](char a, char b) { return folded(a) == static_cast<unsigned char>(b); });
 }
 
-bool listsBefore(std::string_view left, std::string_view right) {
-    const auto byFolding = [](char a, char b) { return folded(a) < folded(b); };
-    if (std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(), byFolding)) return true;
-    if (std::lexicographical_compare(right.begin(), right.end(), left.begin(), left.end(), byFolding)) return false;
-    return left < right;
-}
-
-std::optional<std::vector<fs::Entry>> listNm2Entries(fs::FileSystem& files, const std::string& atlasDir) {
-    std::optional<std::vector<fs::Entry>> entries = files.list(atlasDir);
-    if (!entries) return std::nullopt;
-    std::erase_if(*entries, [](const fs::Entry& entry) { return !matchesNm2(entry.name); });
-    std::sort(entries->begin(), entries->end(),
-              [](const fs::Entry& a, const fs::Entry& b) { return listsBefore(a.name, b.name); });
+std::optional<std::vector<fs::Entry>> listNm2Entries(fs::FileSystem& files, const std::string& atlasDir,
+                                                     fs::Detail detail) {
+    std::optional<std::vector<fs::Entry>> listed = files.list(atlasDir, detail);
+    if (!listed) return std::nullopt;
+    std::erase_if(*listed, [](const fs::Entry& entry) { return !matchesNm2(entry.name); });
+    // Each name folded once, so that a comparison is one of bytes.
+    struct Key {
+        std::string folded;
+        std::size_t at;
+    };
+    std::vector<Key> keys;
+    keys.reserve(listed->size());
+    for (std::size_t at = 0; at < listed->size(); ++at) {
+        std::string name = (*listed)[at].name;
+        for (char& c : name) c = static_cast<char>(folded(c));
+        keys.push_back({std::move(name), at});
+    }
+    std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) {
+        if (const int order = a.folded.compare(b.folded); order != 0) return order < 0;
+        return (*listed)[a.at].name < (*listed)[b.at].name;
+    });
+    std::vector<fs::Entry> entries;
+    entries.reserve(keys.size());
+    for (const Key& key : keys) entries.push_back(std::move((*listed)[key.at]));
     return entries;
 }
 

@@ -14,12 +14,11 @@ namespace packer {
 // Whether `name` ends in ".nm2", in any case.
 [[nodiscard]] bool matchesNm2(std::string_view name);
 
-// Listing order: ASCII letters folded to upper case, compared byte by byte;
-// names that fold alike are ordered by their exact bytes.
-[[nodiscard]] bool listsBefore(std::string_view left, std::string_view right);
-
-// The entries of `atlasDir` whose names match *.nm2, sorted; nullopt when the
-// folder can't be listed.
-[[nodiscard]] std::optional<std::vector<fs::Entry>> listNm2Entries(fs::FileSystem& files, const std::string& atlasDir);
+// The entries of `atlasDir` whose names match *.nm2, in listing order:
+// ASCII letters folded to upper case, compared byte by byte; names that fold
+// alike ordered by their exact bytes. nullopt when the folder can't be
+// listed.
+[[nodiscard]] std::optional<std::vector<fs::Entry>> listNm2Entries(fs::FileSystem& files, const std::string& atlasDir,
+                                                                   fs::Detail detail = fs::Detail::names);
 
 }  // namespace packer

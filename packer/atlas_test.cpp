@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "testing/memory_file_system.h"
 
 namespace {
 
@@ -16,14 +18,22 @@ TEST(AtlasOrder, MatchesNm2InAnyCase) {
 }
 
 TEST(AtlasOrder, FoldsLettersThenBreaksTiesByExactBytes) {
-    std::vector<std::string> names{"b.nm2", "_x.nm2", "A.nm2", "a.nm2", "Z.nm2", "\xc3\xa9.nm2", "1.nm2", "ab.nm2"};
-    std::sort(names.begin(), names.end(), packer::listsBefore);
+    testsupport::MemoryFileSystem files;
+    files.addDir("/atlas");
+    for (const char* name :
+         {"b.nm2", "_x.nm2", "A.nm2", "a.nm2", "Z.nm2", "\xc3\xa9.nm2", "1.nm2", "ab.nm2", "a.NM2.nm2", "ab.txt"}) {
+        files.addFile(std::string("/atlas/") + name, "");
+    }
+    const std::optional<std::vector<fs::Entry>> entries = packer::listNm2Entries(files, "/atlas");
+    ASSERT_TRUE(entries);
+    std::vector<std::string> names;
+    for (const fs::Entry& entry : *entries) names.push_back(entry.name);
     // '_' (0x5F) sorts after upper-case letters, as folded names compare in
-    // upper case; bytes above 0x7F sort last.
-    const std::vector<std::string> expected{"1.nm2", "A.nm2", "a.nm2",  "ab.nm2",
+    // upper case; bytes above 0x7F sort last; a name before a longer one it
+    // begins.
+    const std::vector<std::string> expected{"1.nm2", "A.nm2", "a.nm2",  "a.NM2.nm2",   "ab.nm2",
                                             "b.nm2", "Z.nm2", "_x.nm2", "\xc3\xa9.nm2"};
     EXPECT_EQ(names, expected);
-    EXPECT_FALSE(packer::listsBefore("a.nm2", "a.nm2"));
 }
 
 }  // namespace

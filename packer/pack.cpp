@@ -255,11 +255,12 @@ Destination destinationOf(fs::FileSystem& files, const std::string& path) {
 // that the listing would meet once the archive exists, also through a link
 // that leads nowhere yet, or a listed link that leads where the archive
 // would be made. Each is told by what the system says the file is, never by
-// a listing's numbers or a path's spelling.
-std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const AtlasPaths& paths,
+// a listing's numbers or a path's spelling. `out` is what the output path
+// leads to; where it leads to something, `nm2Entries` come with their
+// identities.
+std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const AtlasPaths& paths, const fs::FileInfo& out,
                                               const std::vector<fs::Entry>& nm2Entries) {
     const fs::PathStyle style = files.style();
-    const fs::FileInfo out = files.info(paths.outFile);
     if (out.kind == fs::Kind::missing) {
         const Destination made = destinationOf(files, paths.outFile);
         const fs::FileInfo atlas = files.info(paths.atlasDir);
@@ -286,9 +287,9 @@ std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const Atlas
     if (named(paths.indexFile, files.info(paths.indexFile))) return paths.indexFile;
     if (named(paths.routeFile, files.info(paths.routeFile))) return paths.routeFile;
     for (const fs::Entry& entry : nm2Entries) {
-        if (entry.isDirectory) continue;
+        if (entry.isDirectory || !fs::maybeSame(out, entry.info)) continue;
         const std::string path = fs::joinPath(paths.atlasDir, entry.name, style);
-        if (named(path, files.info(path))) return path;
+        if (named(path, entry.info)) return path;
     }
     // Where the numbers can't be trusted, an output with another name may
     // be an input by a name not looked at: it is taken for the first.
@@ -451,12 +452,16 @@ Outcome packAtlas(const Job& job, fs::FileSystem& files, cli::Transcript& transc
 
     // A folder that can't be listed would silently give an archive without
     // its further members.
-    const std::optional<std::vector<fs::Entry>> nm2Entries = listNm2Entries(files, paths.atlasDir);
+    // Where the output exists, each entry's identity comes with the listing,
+    // to be compared with the output's.
+    const fs::FileInfo out = files.info(paths.outFile);
+    const std::optional<std::vector<fs::Entry>> nm2Entries = listNm2Entries(
+        files, paths.atlasDir, out.kind == fs::Kind::missing ? fs::Detail::names : fs::Detail::identities);
     if (!nm2Entries) return Failure{formatText(text::pathNotFound, paths.atlasDir.c_str())};
 
     // Creating the output empties it: it must not be one of the inputs, nor
     // a file the run's own words go to.
-    if (const std::optional<std::string> input = inputNamedByOutput(files, paths, *nm2Entries)) {
+    if (const std::optional<std::string> input = inputNamedByOutput(files, paths, out, *nm2Entries)) {
         return Failure{formatText(text::cantOpen, input->c_str())};
     }
     if (outputIsAStream(files, paths.outFile)) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};

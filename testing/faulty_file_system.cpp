@@ -142,9 +142,9 @@ bool FaultyFileSystem::access(const std::string& path, fs::Access access) {
     return inner().access(path, access);
 }
 
-std::optional<std::vector<fs::Entry>> FaultyFileSystem::list(const std::string& dir) {
+std::optional<std::vector<fs::Entry>> FaultyFileSystem::list(const std::string& dir, fs::Detail detail) {
     if (log_->fails(CallKind::list, "list", dir)) return std::nullopt;
-    return inner().list(dir);
+    return inner().list(dir, detail);
 }
 
 std::unique_ptr<fs::File> FaultyFileSystem::openRead(const std::string& path, fs::FileInfo* opened, fs::Lock lock) {

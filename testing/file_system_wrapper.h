@@ -21,7 +21,9 @@ public:
     std::vector<fs::FileInfo> standardStreams() override { return inner_.standardStreams(); }
     fs::LinkChain followLinks(const std::string& path) override { return inner_.followLinks(path); }
     bool access(const std::string& path, fs::Access access) override { return inner_.access(path, access); }
-    std::optional<std::vector<fs::Entry>> list(const std::string& dir) override { return inner_.list(dir); }
+    std::optional<std::vector<fs::Entry>> list(const std::string& dir, fs::Detail detail = fs::Detail::names) override {
+        return inner_.list(dir, detail);
+    }
     std::unique_ptr<fs::File> openRead(const std::string& path, fs::FileInfo* opened, fs::Lock lock) override {
         return inner_.openRead(path, opened, lock);
     }

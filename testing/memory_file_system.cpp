@@ -351,7 +351,7 @@ fs::LinkChain MemoryFileSystem::followLinks(const std::string& path) {
 
 bool MemoryFileSystem::access(const std::string& path, fs::Access) { return info(path).kind != fs::Kind::missing; }
 
-std::optional<std::vector<fs::Entry>> MemoryFileSystem::list(const std::string& dir) {
+std::optional<std::vector<fs::Entry>> MemoryFileSystem::list(const std::string& dir, fs::Detail detail) {
     const Found found = walk(*tree_, dir, true);
     if (!found.ok || found.node == nullptr || found.node->type != NodeType::directory) return std::nullopt;
     if (found.node->unlistable) return std::nullopt;
@@ -367,6 +367,7 @@ std::optional<std::vector<fs::Entry>> MemoryFileSystem::list(const std::string& 
             entry.isDirectory = target.ok && target.node != nullptr && target.node->type == NodeType::directory;
         }
         entry.inode = node->inode;
+        if (detail == fs::Detail::identities) entry.info = info(fs::joinPath(dir, name, fs::PathStyle::posix));
         entries.push_back(std::move(entry));
     }
     return entries;

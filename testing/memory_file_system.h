@@ -41,7 +41,8 @@ public:
     [[nodiscard]] fs::LinkChain followLinks(const std::string& path) override;
     [[nodiscard]] bool access(const std::string& path, fs::Access access) override;
     // Entries come sorted by name.
-    [[nodiscard]] std::optional<std::vector<fs::Entry>> list(const std::string& dir) override;
+    [[nodiscard]] std::optional<std::vector<fs::Entry>> list(const std::string& dir,
+                                                             fs::Detail detail = fs::Detail::names) override;
     [[nodiscard]] std::unique_ptr<fs::File> openRead(const std::string& path, fs::FileInfo* opened = nullptr,
                                                      fs::Lock lock = fs::Lock::none) override;
     [[nodiscard]] fs::Opened openToWrite(const std::string& path) override;
