@@ -70,15 +70,16 @@ struct Entry {
     // written in UTF-8 without loss, or the listing showed it for more than
     // one entry): such an entry can be neither opened nor deleted.
     bool nameKept = true;
-    // Only from a listing of identities: what the name leads to, links
-    // followed, as info() tells it.
+    // Only from a listing of identities: what info() tells of the name.
     FileInfo info;
 };
 
 // What a listing finds out about each entry: its name and kind, or also
-// what it leads to, which a system may find faster for a whole folder than
-// name by name.
-enum class Detail { names, identities };
+// what it is, which a system may find faster for a whole folder than name
+// by name: what the name leads to through every link (`identities`), or the
+// name itself (`ownIdentities`, a link as a link, a mount point as what is
+// mounted there).
+enum class Detail { names, identities, ownIdentities };
 
 // The symbolic links that lead from a path to the file it names, followed
 // one by one through its last part; a path that is no link has none.

@@ -31,11 +31,12 @@ FileInfo infoFrom(const struct stat& status) {
 // Fills in what each entry's name leads to, through the folder's own
 // descriptor. A large folder is shared out between two threads: each call
 // waits on the kernel, and the other core can make the next one meanwhile.
-void identify(int folder, std::vector<Entry>& entries) {
-    const auto some = [folder, &entries](std::size_t first, std::size_t step) {
+void identify(int folder, std::vector<Entry>& entries, Links links) {
+    const int flags = links == Links::followed ? 0 : AT_SYMLINK_NOFOLLOW;
+    const auto some = [folder, flags, &entries](std::size_t first, std::size_t step) {
         for (std::size_t i = first; i < entries.size(); i += step) {
             struct stat status {};
-            if (::fstatat(folder, entries[i].name.c_str(), &status, 0) == 0) entries[i].info = infoFrom(status);
+            if (::fstatat(folder, entries[i].name.c_str(), &status, flags) == 0) entries[i].info = infoFrom(status);
         }
     };
     constexpr std::size_t shared = 4096;
@@ -279,7 +280,10 @@ public:
             }
             entries.push_back(std::move(item));
         }
-        if (detail == Detail::identities) identify(::dirfd(stream.get()), entries);
+        if (detail != Detail::names) {
+            identify(::dirfd(stream.get()), entries,
+                     detail == Detail::identities ? Links::followed : Links::notFollowed);
+        }
         return entries;
     }
 

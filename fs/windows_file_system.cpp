@@ -453,9 +453,10 @@ public:
             return windows::ListStep::entry;
         });
         ::FindClose(search);
-        if (entries && detail == Detail::identities) {
+        if (entries && detail != Detail::names) {
+            const Links links = detail == Detail::identities ? Links::followed : Links::notFollowed;
             for (Entry& entry : *entries) {
-                if (entry.nameKept) entry.info = info(joinPath(dir, entry.name, PathStyle::windows), Links::followed);
+                if (entry.nameKept) entry.info = info(joinPath(dir, entry.name, PathStyle::windows), links);
             }
         }
         return entries;

@@ -367,7 +367,10 @@ std::optional<std::vector<fs::Entry>> MemoryFileSystem::list(const std::string& 
             entry.isDirectory = target.ok && target.node != nullptr && target.node->type == NodeType::directory;
         }
         entry.inode = node->inode;
-        if (detail == fs::Detail::identities) entry.info = info(fs::joinPath(dir, name, fs::PathStyle::posix));
+        if (detail != fs::Detail::names) {
+            entry.info = info(fs::joinPath(dir, name, fs::PathStyle::posix),
+                              detail == fs::Detail::identities ? fs::Links::followed : fs::Links::notFollowed);
+        }
         entries.push_back(std::move(entry));
     }
     return entries;

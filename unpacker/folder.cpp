@@ -23,13 +23,16 @@ bool prepareFolder(fs::FileSystem& files, const std::string& folderPath) {
 }
 
 void emptyFolder(fs::FileSystem& files, const std::string& folderPath, const KeptFiles& kept) {
-    std::optional<std::vector<fs::Entry>> entries = files.list(folderPath);
+    const bool keepsAny = kept.archive.kind != fs::Kind::missing || !kept.links.empty();
+    // Each name is asked what it is itself: a listing's numbers don't tell a
+    // mount point or an overlay's file.
+    std::optional<std::vector<fs::Entry>> entries =
+        files.list(folderPath, keepsAny ? fs::Detail::ownIdentities : fs::Detail::names);
     if (!entries) return;
     // In the order of their file numbers the deletions go through the file
     // system's tables front to back.
     std::stable_sort(entries->begin(), entries->end(),
                      [](const fs::Entry& a, const fs::Entry& b) { return a.inode < b.inode; });
-    const bool keepsAny = kept.archive.kind != fs::Kind::missing || !kept.links.empty();
     const auto isKept = [&](const fs::FileInfo& name) {
         return fs::maybeSame(name, kept.archive) ||
                std::any_of(kept.links.begin(), kept.links.end(),
@@ -38,11 +41,8 @@ void emptyFolder(fs::FileSystem& files, const std::string& folderPath, const Kep
     for (const fs::Entry& entry : *entries) {
         // A name that leads to another entry would delete that one.
         if (entry.isDirectory || !entry.nameKept) continue;
-        const std::string path = fs::joinPath(folderPath, entry.name, files.style());
-        // Each name is asked what it is itself: a listing's numbers don't
-        // tell a mount point or an overlay's file.
-        if (keepsAny && isKept(files.info(path, fs::Links::notFollowed))) continue;
-        [[maybe_unused]] const bool removed = files.remove(path);
+        if (keepsAny && isKept(entry.info)) continue;
+        [[maybe_unused]] const bool removed = files.remove(fs::joinPath(folderPath, entry.name, files.style()));
     }
 }
 
