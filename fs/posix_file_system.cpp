@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <climits>
 #include <memory>
-#include <system_error>
-#include <thread>
 
 #include "fs/host_file_system.h"
 
@@ -28,29 +26,13 @@ FileInfo infoFrom(const struct stat& status) {
     return info;
 }
 
-// Fills in what each entry's name leads to, through the folder's own
-// descriptor. A large folder is shared out between two threads: each call
-// waits on the kernel, and the other core can make the next one meanwhile.
+// Fills in what each entry's name is, through the folder's own descriptor.
 void identify(int folder, std::vector<Entry>& entries, Links links) {
     const int flags = links == Links::followed ? 0 : AT_SYMLINK_NOFOLLOW;
-    const auto some = [folder, flags, &entries](std::size_t first, std::size_t step) {
-        for (std::size_t i = first; i < entries.size(); i += step) {
-            struct stat status {};
-            if (::fstatat(folder, entries[i].name.c_str(), &status, flags) == 0) entries[i].info = infoFrom(status);
-        }
-    };
-    constexpr std::size_t shared = 4096;
-    if (entries.size() >= shared && std::thread::hardware_concurrency() > 1) {
-        try {
-            std::thread other(some, 1, 2);
-            some(0, 2);
-            other.join();
-            return;
-        } catch (const std::system_error&) {
-            // No thread to be had: one does it all.
-        }
+    for (Entry& entry : entries) {
+        struct stat status {};
+        if (::fstatat(folder, entry.name.c_str(), &status, flags) == 0) entry.info = infoFrom(status);
     }
-    some(0, 1);
 }
 
 class PosixFile : public File {
