@@ -30,8 +30,9 @@ bool writeMember(const std::string& path, const char* tag, unsigned version, std
         const std::size_t now = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - done));
         for (std::size_t i = 0; i < now; i += 8) {
             const std::uint64_t value = next();
-            for (std::size_t j = 0; j < 8 && i + j < now; ++j)
+            for (std::size_t j = 0; j < 8 && i + j < now; ++j) {
                 block[i + j] = static_cast<unsigned char>(value >> (8 * j));
+            }
         }
         if (done == 0) {
             for (std::size_t i = 0; i < 4 && i < now; ++i) block[i] = static_cast<unsigned char>(tag[i]);

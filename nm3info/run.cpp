@@ -112,8 +112,9 @@ int act(const Action& action, fs::FileSystem& files, const Streams& streams) {
     // Where nothing can be written, nothing is worth doing.
     if (streams.out == nullptr) return 1;
     if (std::holds_alternative<Help>(action)) return written(*streams.out, text::help);
-    if (std::holds_alternative<Version>(action))
+    if (std::holds_alternative<Version>(action)) {
         return written(*streams.out, formatText(text::version, NM3INFO_VERSION));
+    }
     return job->mode == Mode::list ? list(*job, files, streams) : extract(*job, files, streams);
 }
 

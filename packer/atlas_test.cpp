@@ -11,10 +11,12 @@
 namespace {
 
 TEST(AtlasOrder, MatchesNm2InAnyCase) {
-    for (const char* name : {"a.nm2", "B.NM2", "c.Nm2", ".nm2", "x.y.nm2"})
+    for (const char* name : {"a.nm2", "B.NM2", "c.Nm2", ".nm2", "x.y.nm2"}) {
         EXPECT_TRUE(packer::matchesNm2(name)) << name;
-    for (const char* name : {"a.nm3", "nm2", "a.nm2.bak", "a_nm2", "a.nm"})
+    }
+    for (const char* name : {"a.nm3", "nm2", "a.nm2.bak", "a_nm2", "a.nm"}) {
         EXPECT_FALSE(packer::matchesNm2(name)) << name;
+    }
 }
 
 TEST(AtlasOrder, FoldsLettersThenBreaksTiesByExactBytes) {

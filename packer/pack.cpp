@@ -299,8 +299,7 @@ std::optional<std::string> inputNamedByOutput(fs::FileSystem& files, const Atlas
 
 // Whether the output is a file behind the standard output or error stream,
 // which the run's own words would then be written into.
-bool outputIsAStream(fs::FileSystem& files, const std::string& outFile) {
-    const fs::FileInfo out = files.info(outFile);
+bool outputIsAStream(fs::FileSystem& files, const fs::FileInfo& out) {
     for (const fs::FileInfo& stream : files.standardStreams()) {
         if (fs::maybeSame(out, stream)) return true;
     }
@@ -464,7 +463,7 @@ Outcome packAtlas(const Job& job, fs::FileSystem& files, cli::Transcript& transc
     if (const std::optional<std::string> input = inputNamedByOutput(files, paths, out, *nm2Entries)) {
         return Failure{formatText(text::cantOpen, input->c_str())};
     }
-    if (outputIsAStream(files, paths.outFile)) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
+    if (outputIsAStream(files, out)) return Failure{formatText(text::cantCreate, paths.outFile.c_str())};
 
     return writeArchive(files, transcript, guard, paths, *nm2Entries);
 }

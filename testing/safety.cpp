@@ -425,8 +425,9 @@ std::string checkUnpack(Choices& choose) {
     }
     if (folderMade && choose.below(3) == 0) {
         for (const auto& [path, what] : files.snapshot()) {
-            if (parentOf(path) == folder && files.info(path, fs::Links::notFollowed).kind == fs::Kind::file)
+            if (parentOf(path) == folder && files.info(path, fs::Links::notFollowed).kind == fs::Kind::file) {
                 files.setDevice(path, 2);
+            }
         }
     }
     const bool unlistable = folderMade && choose.below(4) == 0;
